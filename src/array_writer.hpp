@@ -1,0 +1,28 @@
+// The header text: one constant byte array, sixteen items to a line, streamed from the input.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <string_view>
+
+namespace vormesta {
+
+enum class WriteResult { ok, read_failed, write_failed, out_of_memory };
+
+// Most characters `format_items` writes for `count` bytes, whatever line position it starts at.
+std::size_t max_formatted_size(std::size_t count, std::size_t line_end_size);
+
+// Formats `count` bytes as items ("0xAB,"), the first of them having index `first_index` in the
+// whole input, so that indents and line ends fall where they would in one pass over the input.
+// Returns the number of characters written to `out`.
+std::size_t format_items(const unsigned char* bytes, std::size_t count, std::uint64_t first_index,
+                         std::string_view line_end, char* out);
+
+// Reads `in` to its end and writes the whole header text to `out`, each line closed by
+// `line_end`. Stops at the first failed read or write; flushing and closing are the caller's.
+WriteResult write_array(std::FILE* in, std::FILE* out, const std::string& array_name,
+                        std::string_view line_end);
+
+} // namespace vormesta

@@ -1,0 +1,99 @@
+// The command line and the one conversion a run performs.
+#include "array_writer.hpp"
+#include "naming.hpp"
+#include "platform.hpp"
+
+#include <cstdio>
+#include <memory>
+#include <new>
+#include <string>
+
+namespace {
+
+struct FileCloser {
+    void operator()(std::FILE* file) const { std::fclose(file); }
+};
+using File = std::unique_ptr<std::FILE, FileCloser>;
+
+// Failure messages carry no line end; the process status tells the rest.
+bool fail(const char* message) {
+    std::fputs(message, stdout);
+    return false;
+}
+
+bool close_input(File& file) { return std::fclose(file.release()) == 0; }
+
+// Closes the output for good and says whether all that was written to it arrived.
+bool close_output(File& file) {
+    const bool clean = std::fflush(file.get()) == 0 && !std::ferror(file.get());
+    return std::fclose(file.release()) == 0 && clean;
+}
+
+const char* message_for(vormesta::WriteResult result) {
+    switch (result) {
+    case vormesta::WriteResult::read_failed:
+        return "couldn't read infile";
+    case vormesta::WriteResult::out_of_memory:
+        return "out of memory";
+    case vormesta::WriteResult::write_failed:
+    case vormesta::WriteResult::ok:
+        break;
+    }
+    return "couldn't write outfile";
+}
+
+// Names the header after the input; the pair is built before anything is written.
+bool make_names(const char* input_path, std::string& output_path, std::string& array_name) {
+    try {
+        const std::string path(input_path);
+        const std::size_t base_length = vormesta::find_base_length(path);
+        output_path = vormesta::make_output_path(path, base_length);
+        array_name = vormesta::make_array_name(path, base_length);
+        return true;
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+}
+
+bool convert_file(const char* input_path) {
+    File in(std::fopen(input_path, "rb"));
+    if (!in || vormesta::platform::is_directory(in.get()))
+        return fail("couldn't open infile");
+
+    std::string output_path;
+    std::string array_name;
+    if (!make_names(input_path, output_path, array_name))
+        return fail("out of memory");
+
+    // Opening the output truncates it: it must not be the input under another name.
+    if (vormesta::platform::is_same_file(in.get(), output_path))
+        return fail("outfile would overwrite infile");
+
+    // Binary mode: the writer puts the host's own line end in, as text mode would.
+    File out(std::fopen(output_path.c_str(), "wb"));
+    if (!out)
+        return fail("couldn't open outfile");
+
+    vormesta::WriteResult result =
+        vormesta::write_array(in.get(), out.get(), array_name, vormesta::platform::line_end);
+    if (!close_input(in) && result == vormesta::WriteResult::ok)
+        result = vormesta::WriteResult::read_failed;
+    if (!close_output(out) && result == vormesta::WriteResult::ok)
+        result = vormesta::WriteResult::write_failed;
+    if (result == vormesta::WriteResult::ok)
+        return true;
+
+    // A partial header would pass for up to date in the next build: leave none behind.
+    std::remove(output_path.c_str());
+    return fail(message_for(result));
+}
+
+} // namespace
+
+int main(int argc, char* argv[]) {
+    if (argc == 2)
+        return convert_file(argv[1]) ? 0 : 1;
+    std::fputs("vormesta v0.1 by ulmvar\n", stdout);
+    std::printf("usage: %s infile\n", argc > 0 && argv[0] ? argv[0] : "vormesta");
+    return 1;
+}

@@ -1,0 +1,20 @@
+// Where the header goes and what its array is called, both derived from the input path alone.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+namespace vormesta {
+
+// Number of leading bytes of `path` left once its extension is cut off. Only the last dot of
+// the last component counts, and a dot at the very start of the path never does.
+std::size_t find_base_length(const std::string& path);
+
+// The base followed by ".h": the header lands beside the input.
+std::string make_output_path(const std::string& path, std::size_t base_length);
+
+// The base as a C and C++ identifier: every byte that is not an ASCII letter or digit becomes
+// '_', a leading digit gets '_' in front and a keyword gets '_' behind.
+std::string make_array_name(const std::string& path, std::size_t base_length);
+
+} // namespace vormesta
