@@ -1,0 +1,267 @@
+#!/usr/bin/env python3
+"""Runs the built tool on real files, one named case at a time, and checks what it printed,
+its exit status and every file it left behind, byte for byte.
+
+The same cases run against a native build and against a Windows build under an emulator:
+what differs between the two (line ends, separators, case) is an expectation, not a case.
+"""
+import argparse
+import os
+import random
+import shutil
+import subprocess
+import sys
+from dataclasses import dataclass, field
+from pathlib import Path
+
+HERE = Path(__file__).resolve().parent
+GOLDEN = HERE / "golden"
+BANNER = b"vormesta v0.1 by ulmvar\n"
+SEVENTEEN = b"\x0a\x0d\x1a\xff\x00\xab\xab\x20\x7f\x80" + b"0123456"
+KEEP = b"an existing file that must survive\n"
+
+
+@dataclass
+class Case:
+    """One run: the files laid out first, the arguments, and what must be true afterwards.
+
+    All paths are relative to `cwd`, the folder the tool runs in.
+    files:   path -> bytes, created before the run (None makes a folder).
+    stale:   path -> bytes, created before the run and free to change.
+    links:   path -> target, a symbolic link ("=target": a hard link), made before the run.
+    expect:  path -> bytes (exact), a golden file's name ("@abc.h"), a declaration
+             ("=name": the header's first line names this array) or None (nothing there).
+    Every file of `files` must hold its bytes after the run, whatever happened.
+    """
+    args: list
+    stdout: bytes = b""
+    status: int = 0
+    files: dict = field(default_factory=dict)
+    stale: dict = field(default_factory=dict)
+    links: dict = field(default_factory=dict)
+    expect: dict = field(default_factory=dict)
+    cwd: str = "."
+    posix_only: bool = False
+
+
+def naming(path, header, name, cwd=".", posix_only=False):
+    return Case([path], files={path: b"x"}, expect={header: "=" + name}, cwd=cwd,
+                posix_only=posix_only)
+
+
+def refused(args, message, files=None, links=None, expect=None, posix_only=False):
+    return Case(args, stdout=message, status=1, files=files or {}, links=links or {},
+                expect=expect or {}, posix_only=posix_only)
+
+
+CASES = {
+    # The command line.
+    "usage_no_argument": Case([], stdout=BANNER + b"usage: {prog} infile\n", status=1),
+    "usage_two_arguments": Case(["abc", "abc"], stdout=BANNER + b"usage: {prog} infile\n",
+                                status=1, files={"abc": b"ABC"}, expect={"abc.h": None}),
+    # The layout, against golden headers.
+    "layout_abc": Case(["abc"], files={"abc": b"ABC"}, expect={"abc.h": "@abc.h"}),
+    "layout_empty": Case(["empty.bin"], files={"empty.bin": b""}, expect={"empty.h": "@empty.h"}),
+    "layout_seventeen": Case(["seventeen.dat"], files={"seventeen.dat": SEVENTEEN},
+                             expect={"seventeen.h": "@seventeen.h"}),
+    "replaces_existing_header": Case(["abc.txt"], files={"abc.txt": b"ABC"},
+                                     stale={"abc.h": KEEP * 100}, expect={"abc.h": "@abc.h"}),
+    # Where the header goes and what its array is called.
+    "name_plain": naming("logo.png", "logo.h", "logo"),
+    "name_double_extension": naming("archive.tar.gz", "archive.tar.h", "archive_tar"),
+    "name_no_extension": naming("README", "README.h", "README"),
+    "name_dot_in_folder": naming("a.b/c", "a.b/c.h", "a_b_c"),
+    "name_parent_folder": naming("../assets/icon.ico", "../assets/icon.h", "___assets_icon",
+                                 cwd="run"),
+    "name_leading_dot": naming(".profile", ".profile.h", "_profile"),
+    "name_dot_opens_component": naming("cfg/.rc", "cfg/.h", "cfg_"),
+    "name_trailing_dot": naming("name.", "name.h", "name"),
+    "name_space_and_hyphen": naming("my-file 2.dat", "my-file 2.h", "my_file_2"),
+    "name_leading_digit": naming("3d.obj", "3d.h", "_3d"),
+    "name_keyword": naming("private.key", "private.h", "private_"),
+    "name_high_bytes": naming("caf\udce9.txt", "caf\udce9.h", "caf_", posix_only=True),
+    # Failures: the message, status 1, the input intact and no header.
+    "missing_input": refused(["missing.bin"], b"couldn't open infile", expect={"missing.h": None}),
+    "option_like_argument": refused(["-h"], b"couldn't open infile", expect={"-h.h": None}),
+    "empty_argument": refused([""], b"couldn't open infile", expect={".h": None}),
+    "folder_as_input": refused(["folder.d"], b"couldn't open infile",
+                               files={"folder.d": None}, expect={"folder.h": None}),
+    "folder_at_output": refused(["abc.txt"], b"couldn't open outfile",
+                                files={"abc.txt": b"ABC", "abc.h": None}),
+    "input_is_output": refused(["x.h"], b"outfile would overwrite infile", files={"x.h": KEEP}),
+    "output_links_to_input": refused(["data.bin"], b"outfile would overwrite infile",
+                                     files={"data.bin": KEEP}, links={"data.h": "data.bin"},
+                                     posix_only=True),
+    "output_hard_link_to_input": refused(["data.bin"], b"outfile would overwrite infile",
+                                         files={"data.bin": KEEP}, links={"data.h": "=data.bin"},
+                                         posix_only=True),
+    "write_fails": refused(["abc.txt"], b"couldn't write outfile", files={"abc.txt": b"ABC"},
+                           links={"abc.h": "/dev/full"}, expect={"abc.h": None}, posix_only=True),
+    "read_fails": refused(["mem.bin"], b"couldn't read infile", links={"mem.bin": "/proc/self/mem"},
+                          expect={"mem.h": None}, posix_only=True),
+}
+
+
+def golden(name, windows):
+    text = (GOLDEN / name).read_bytes()
+    return text.replace(b"\n", b"\r\n") if windows else text
+
+
+def fs_path(root, path):
+    """Where the harness finds a path the tool was given: '\\' separates folders on Windows."""
+    return root / (path.replace("\\", "/") if opts.windows else path)
+
+
+def as_bytes(text):
+    return os.fsencode(text) if isinstance(text, str) else text
+
+
+def lay_out(base, case):
+    base.mkdir(parents=True, exist_ok=True)
+    for path, content in {**case.stale, **case.files}.items():
+        where = fs_path(base, path)
+        if content is None:
+            where.mkdir(parents=True, exist_ok=True)
+        else:
+            where.parent.mkdir(parents=True, exist_ok=True)
+            where.write_bytes(content)
+    for path, target in case.links.items():
+        where = fs_path(base, path)
+        if target.startswith("="):
+            os.link(fs_path(base, target[1:]), where)
+        else:
+            os.symlink(target, where)
+
+
+def run_tool(args, cwd):
+    """Runs the tool; returns what it printed, its status and the program name it was given."""
+    prog = opts.tool
+    command = opts.emulator + [prog] + [as_bytes(a) for a in args]
+    done = subprocess.run(command, cwd=cwd, stdout=subprocess.PIPE, stdin=subprocess.DEVNULL,
+                          timeout=120)
+    return done.stdout, done.returncode, prog
+
+
+def check_case(name, case):
+    failures = []
+    root = opts.work / name
+    shutil.rmtree(root, ignore_errors=True)
+    root.mkdir(parents=True)
+    base = fs_path(root, case.cwd)
+    lay_out(base, case)
+
+    stdout, status, prog = run_tool(case.args, base)
+    want_stdout = case.stdout.replace(b"{prog}", os.fsencode(prog))
+    if opts.windows:
+        want_stdout = want_stdout.replace(b"\n", b"\r\n")
+    if stdout != want_stdout:
+        failures.append(f"stdout {stdout!r}, expected {want_stdout!r}")
+    if status != case.status:
+        failures.append(f"status {status}, expected {case.status}")
+
+    for path, content in case.files.items():
+        if content is not None and fs_path(base, path).read_bytes() != content:
+            failures.append(f"{path} was changed")
+    for path, want in case.expect.items():
+        where = fs_path(base, path)
+        if want is None:
+            if os.path.lexists(where):
+                failures.append(f"{path} exists, expected nothing there")
+            continue
+        if not where.is_file():
+            failures.append(f"{path} missing")
+            continue
+        got = where.read_bytes()
+        if want.startswith("@"):
+            want_bytes = golden(want[1:], opts.windows)
+            if got != want_bytes:
+                failures.append(f"{path} differs from golden {want[1:]}:\n{got!r}")
+        elif want.startswith("="):
+            line = b"const unsigned char " + as_bytes(want[1:]) + b"[] = {"
+            line += b"\r\n" if opts.windows else b"\n"
+            if not got.startswith(line):
+                failures.append(f"{path} starts {got[:60]!r}, expected {line!r}")
+    return failures
+
+
+def check_compiles():
+    """Headers the tool wrote, included together in a C and in a C++ program that writes each
+    array back to a file: every file must come back byte for byte."""
+    failures = []
+    root = opts.work / "compiles"
+    shutil.rmtree(root, ignore_errors=True)
+    root.mkdir(parents=True)
+    rng = random.Random(1)
+    inputs = {"data.bin": bytes(rng.randrange(256) for _ in range(4099)), "3d.obj": b"\x01",
+              "private.key": bytes(range(256)), "int": b"\x00", "8bit.wav": SEVENTEEN}
+    arrays = {"data.bin": "data", "3d.obj": "_3d", "private.key": "private_", "int": "int_",
+              "8bit.wav": "_8bit"}
+    for path, content in inputs.items():
+        (root / path).write_bytes(content)
+        stdout, status, _ = run_tool([path], root)
+        if status != 0 or stdout:
+            return [f"converting {path}: status {status}, printed {stdout!r}"]
+
+    source = "#include <stdio.h>\n"
+    source += "".join(f'#include "{Path(p).stem}.h"\n' for p in inputs)
+    source += "static int put(const char* path, const unsigned char* a, size_t n) {\n"
+    source += '  FILE* f = fopen(path, "wb");\n'
+    source += "  return f && fwrite(a, 1, n, f) == n && fclose(f) == 0 ? 0 : 1;\n}\n"
+    source += "int main(void) {\n  int failed = 0;\n"
+    source += "".join(f'  failed |= put("{a}.out", {a}, sizeof {a});\n' for a in arrays.values())
+    source += "  return failed;\n}\n"
+    for compiler, flags, ext in ((opts.cc, ["-std=c11"], "c"), (opts.cxx, ["-std=c++17"], "cpp")):
+        if not compiler:
+            continue
+        (root / f"main.{ext}").write_text(source)
+        exe = root / f"main_{ext}.exe"
+        build = subprocess.run([compiler, *flags, "-Wall", "-Wextra", "-pedantic", "-Werror",
+                                f"main.{ext}", "-o", str(exe)], cwd=root,
+                               stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+        if build.returncode != 0:
+            failures.append(f"{compiler} failed:\n{build.stdout.decode(errors='replace')}")
+            continue
+        ran = subprocess.run(opts.emulator + [str(exe)], cwd=root, stdout=subprocess.PIPE)
+        if ran.returncode != 0:
+            failures.append(f"{exe.name} exited {ran.returncode}")
+        for path, array in arrays.items():
+            out = root / f"{array}.out"
+            if not out.is_file() or out.read_bytes() != inputs[path]:
+                failures.append(f"{ext}: {array} does not hold the bytes of {path}")
+            out.unlink(missing_ok=True)
+    return failures
+
+
+def main():
+    global opts
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--tool", help="the built executable")
+    parser.add_argument("--emulator", action="append", default=[],
+                        help="command that runs a target executable (repeat per word)")
+    parser.add_argument("--windows", action="store_true", help="expect a Windows build")
+    parser.add_argument("--cc", help="C compiler for the target")
+    parser.add_argument("--cxx", help="C++ compiler for the target")
+    parser.add_argument("--work", type=Path, default=Path.cwd() / "cli_work")
+    parser.add_argument("--list", action="store_true", help="print the case names")
+    parser.add_argument("case", nargs="?")
+    opts = parser.parse_args()
+
+    if opts.list:
+        print(";".join(list(CASES) + ["compiles"]))
+        return 0
+    if opts.case == "compiles":
+        failures = check_compiles()
+    else:
+        case = CASES[opts.case]
+        if case.posix_only and opts.windows:
+            print(f"{opts.case}: skipped, needs a POSIX host")
+            return 77
+        failures = check_case(opts.case, case)
+    for failure in failures:
+        print(f"{opts.case}: {failure}")
+    print(f"{opts.case}: {'FAILED' if failures else 'ok'}")
+    return 1 if failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

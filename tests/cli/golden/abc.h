@@ -1,0 +1,3 @@
+const unsigned char abc[] = {
+  0x41,0x42,0x43,
+};

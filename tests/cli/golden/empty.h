@@ -1,0 +1,2 @@
+const unsigned char empty[] = {
+};
