@@ -11,7 +11,7 @@ namespace vormesta {
 
 enum class WriteResult { ok, read_failed, write_failed, out_of_memory };
 
-// Most characters `format_items` writes for `count` bytes, whatever line position it starts at.
+// Room `format_items` needs for `count` bytes, whatever line position it starts at.
 std::size_t max_formatted_size(std::size_t count, std::size_t line_end_size);
 
 // Formats `count` bytes as items ("0xAB,"), the first of them having index `first_index` in the

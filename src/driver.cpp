@@ -21,7 +21,9 @@ bool fail(const char* message) {
     return false;
 }
 
-bool close_input(File& file) { return std::fclose(file.release()) == 0; }
+bool close_input(File& file) {
+    return std::fclose(file.release()) == 0;
+}
 
 // Closes the output for good and says whether all that was written to it arrived.
 bool close_output(File& file) {

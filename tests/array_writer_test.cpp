@@ -74,7 +74,9 @@ struct LayoutCase {
     std::string expected;
 };
 
-std::ostream& operator<<(std::ostream& out, const LayoutCase& c) { return out << c.what; }
+std::ostream& operator<<(std::ostream& out, const LayoutCase& c) {
+    return out << c.what;
+}
 
 class Layout : public testing::TestWithParam<LayoutCase> {};
 
@@ -94,7 +96,8 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(
         LayoutCase{"empty", "", "const unsigned char abc[] = {\n};\n"},
         LayoutCase{"three", "ABC", "const unsigned char abc[] = {\n  0x41,0x42,0x43,\n};\n"},
-        LayoutCase{"full line", counting(16), "const unsigned char abc[] = {\n" + full_line + "};\n"},
+        LayoutCase{"full line", counting(16),
+                   "const unsigned char abc[] = {\n" + full_line + "};\n"},
         LayoutCase{"one past", counting(17),
                    "const unsigned char abc[] = {\n" + full_line + "  0x10,\n};\n"},
         // Line ends, end-of-file marks and NUL are data like any other byte.

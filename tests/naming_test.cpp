@@ -14,7 +14,9 @@ struct NamingCase {
     std::string array_name;
 };
 
-std::ostream& operator<<(std::ostream& out, const NamingCase& c) { return out << c.path; }
+std::ostream& operator<<(std::ostream& out, const NamingCase& c) {
+    return out << c.path;
+}
 
 class Naming : public testing::TestWithParam<NamingCase> {};
 
@@ -39,29 +41,26 @@ INSTANTIATE_TEST_SUITE_P(
         NamingCase{"a.b/c", 5, "a.b/c.h", "a_b_c"},
         // A dot at the start of the path does not count; one opening a later component does.
         NamingCase{".profile", 8, ".profile.h", "_profile"},
-        NamingCase{"cfg/.rc", 4, "cfg/.h", "cfg_"},
-        NamingCase{"name.", 4, "name.h", "name"},
-        NamingCase{".", 1, "..h", "_"},
-        NamingCase{"my-file 2.dat", 9, "my-file 2.h", "my_file_2"},
+        NamingCase{"cfg/.rc", 4, "cfg/.h", "cfg_"}, NamingCase{"name.", 4, "name.h", "name"},
+        NamingCase{".", 1, "..h", "_"}, NamingCase{"my-file 2.dat", 9, "my-file 2.h", "my_file_2"},
         NamingCase{"x.h", 1, "x.h", "x"},
         // Bytes beyond ASCII are never letters, whatever the locale.
         NamingCase{"caf\xC3\xA9.txt", 5, "caf\xC3\xA9.h", "caf__"},
         // The name must compile: no leading digit, no keyword.
-        NamingCase{"3d.obj", 2, "3d.h", "_3d"},
-        NamingCase{"8bit.wav", 4, "8bit.h", "_8bit"},
+        NamingCase{"3d.obj", 2, "3d.h", "_3d"}, NamingCase{"8bit.wav", 4, "8bit.h", "_8bit"},
         NamingCase{"private.key", 7, "private.h", "private_"},
-        NamingCase{"int", 3, "int.h", "int_"},
-        NamingCase{"xor.bin", 3, "xor.h", "xor_"},
+        NamingCase{"int", 3, "int.h", "int_"}, NamingCase{"xor.bin", 3, "xor.h", "xor_"},
         NamingCase{"char8_t.dat", 7, "char8_t.h", "char8_t_"},
         NamingCase{"typeof.c", 6, "typeof.h", "typeof_"},
         NamingCase{".Bool", 5, ".Bool.h", "_Bool_"},
         NamingCase{"__VA_ARGS__.txt", 11, "__VA_ARGS__.h", "__VA_ARGS___"},
         // Only whole keywords are changed.
-        NamingCase{"dir/int", 7, "dir/int.h", "dir_int"},
-        NamingCase{"Int.png", 3, "Int.h", "Int"},
+        NamingCase{"dir/int", 7, "dir/int.h", "dir_int"}, NamingCase{"Int.png", 3, "Int.h", "Int"},
         NamingCase{"integer.png", 7, "integer.h", "integer"}));
 
-TEST(FindBaseLength, EmptyPathHasEmptyBase) { EXPECT_EQ(vormesta::find_base_length(""), 0u); }
+TEST(FindBaseLength, EmptyPathHasEmptyBase) {
+    EXPECT_EQ(vormesta::find_base_length(""), 0u);
+}
 
 TEST(FindBaseLength, LongExtensionIsCutWhole) {
     const std::string path = "f." + std::string(5000, 'e');
