@@ -79,10 +79,13 @@ WriteResult write_array(std::FILE* in, std::FILE* out, const std::string& array_
                 return WriteResult::write_failed;
             index += got;
         }
-        if (std::ferror(in))
+        if (got == block_size)
+            continue;
+        // A short read is the end of the input only when the stream says so; some C runtimes
+        // flag neither end nor error on a stream that cannot be read at all.
+        if (std::ferror(in) || !std::feof(in))
             return WriteResult::read_failed;
-        if (got < block_size && std::feof(in))
-            break;
+        break;
     }
 
     if (index % items_per_line != 0 && !put(out, line_end))

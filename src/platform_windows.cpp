@@ -5,7 +5,9 @@
 #include <windows.h>
 
 // The argument is a path, never a pattern: keep MinGW's start-up code from expanding wildcards.
-extern "C" int _dowildcard = 0;
+extern "C" {
+int _dowildcard = 0;
+}
 
 namespace vormesta::platform {
 namespace {

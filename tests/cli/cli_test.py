@@ -32,6 +32,10 @@ class Case:
     expect:  path -> bytes (exact), a golden file's name ("@abc.h"), a declaration
              ("=name": the header's first line names this array) or None (nothing there).
     Every file of `files` must hold its bytes after the run, whatever happened.
+    In arguments, "{here}" stands for the absolute path of `cwd` and "{sep}" for the folder
+    separator, both as the tool's host writes them; in an expected array name "{here}" stands
+    for that path made an identifier.
+    only:    "windows", "posix" or "linux" for a case that means something on such a host alone.
     """
     args: list
     stdout: bytes = b""
@@ -41,17 +45,16 @@ class Case:
     links: dict = field(default_factory=dict)
     expect: dict = field(default_factory=dict)
     cwd: str = "."
-    posix_only: bool = False
+    only: str = ""
 
 
-def naming(path, header, name, cwd=".", posix_only=False):
-    return Case([path], files={path: b"x"}, expect={header: "=" + name}, cwd=cwd,
-                posix_only=posix_only)
+def naming(path, header, name, cwd=".", only=""):
+    return Case([path], files={path: b"x"}, expect={header: "=" + name}, cwd=cwd, only=only)
 
 
-def refused(args, message, files=None, links=None, expect=None, posix_only=False):
+def refused(args, message, files=None, links=None, expect=None, only=""):
     return Case(args, stdout=message, status=1, files=files or {}, links=links or {},
-                expect=expect or {}, posix_only=posix_only)
+                expect=expect or {}, only=only)
 
 
 CASES = {
@@ -75,31 +78,56 @@ CASES = {
                                  cwd="run"),
     "name_leading_dot": naming(".profile", ".profile.h", "_profile"),
     "name_dot_opens_component": naming("cfg/.rc", "cfg/.h", "cfg_"),
-    "name_trailing_dot": naming("name.", "name.h", "name"),
+    "name_trailing_dot": naming("name.", "name.h", "name", only="posix"),
+    # Windows drops a trailing dot from a file name: "name." opens "name".
+    "name_trailing_dot_windows": Case(["name."], files={"name": b"x"},
+                                      expect={"name.h": "=name"}, only="windows"),
     "name_space_and_hyphen": naming("my-file 2.dat", "my-file 2.h", "my_file_2"),
     "name_leading_digit": naming("3d.obj", "3d.h", "_3d"),
     "name_keyword": naming("private.key", "private.h", "private_"),
-    "name_high_bytes": naming("caf\udce9.txt", "caf\udce9.h", "caf_", posix_only=True),
+    "name_backslash": naming("data\\font.bin", "data\\font.h", "data_font"),
+    "name_absolute_path": Case(["{here}{sep}in.dir{sep}raw"], files={"in.dir/raw": b"x"},
+                               expect={"in.dir/raw.h": "={here}_in_dir_raw"}),
+    "name_upper_case_extension": naming("X.H", "X.h", "X", only="linux"),
+    "name_high_bytes": naming("caf\udce9.txt", "caf\udce9.h", "caf_", only="posix"),
     # Failures: the message, status 1, the input intact and no header.
     "missing_input": refused(["missing.bin"], b"couldn't open infile", expect={"missing.h": None}),
     "option_like_argument": refused(["-h"], b"couldn't open infile", expect={"-h.h": None}),
     "empty_argument": refused([""], b"couldn't open infile", expect={".h": None}),
+    "wildcard_not_expanded": refused(["*.bin"], b"couldn't open infile",
+                                     files={"a.bin": b"A", "b.bin": b"B"},
+                                     expect={"a.h": None, "b.h": None}),
     "folder_as_input": refused(["folder.d"], b"couldn't open infile",
                                files={"folder.d": None}, expect={"folder.h": None}),
     "folder_at_output": refused(["abc.txt"], b"couldn't open outfile",
                                 files={"abc.txt": b"ABC", "abc.h": None}),
     "input_is_output": refused(["x.h"], b"outfile would overwrite infile", files={"x.h": KEEP}),
+    "input_is_output_but_case": refused(["X.H"], b"outfile would overwrite infile",
+                                        files={"X.H": KEEP}, only="windows"),
     "output_links_to_input": refused(["data.bin"], b"outfile would overwrite infile",
-                                     files={"data.bin": KEEP}, links={"data.h": "data.bin"},
-                                     posix_only=True),
+                                     files={"data.bin": KEEP}, links={"data.h": "data.bin"}),
     "output_hard_link_to_input": refused(["data.bin"], b"outfile would overwrite infile",
-                                         files={"data.bin": KEEP}, links={"data.h": "=data.bin"},
-                                         posix_only=True),
+                                         files={"data.bin": KEEP}, links={"data.h": "=data.bin"}),
     "write_fails": refused(["abc.txt"], b"couldn't write outfile", files={"abc.txt": b"ABC"},
-                           links={"abc.h": "/dev/full"}, expect={"abc.h": None}, posix_only=True),
+                           links={"abc.h": "/dev/full"}, expect={"abc.h": None}, only="linux"),
     "read_fails": refused(["mem.bin"], b"couldn't read infile", links={"mem.bin": "/proc/self/mem"},
-                          expect={"mem.h": None}, posix_only=True),
+                          expect={"mem.h": None}, only="linux"),
 }
+
+
+def host_kinds():
+    if opts.windows:
+        return {"windows"}
+    return {"posix", sys.platform}
+
+
+def tool_path(path):
+    """A path as the tool's host writes it: under Wine, '/' is the Z: drive."""
+    return "Z:" + str(path).replace("/", "\\") if opts.windows else str(path)
+
+
+def identifier(text):
+    return "".join(c if c.isascii() and c.isalnum() else "_" for c in text)
 
 
 def golden(name, windows):
@@ -135,8 +163,11 @@ def lay_out(base, case):
 
 def run_tool(args, cwd):
     """Runs the tool; returns what it printed, its status and the program name it was given."""
-    prog = opts.tool
-    command = opts.emulator + [prog] + [as_bytes(a) for a in args]
+    prog = tool_path(opts.tool)
+    here = tool_path(Path(cwd).resolve())
+    sep = "\\" if opts.windows else "/"
+    args = [a.replace("{here}", here).replace("{sep}", sep) for a in args]
+    command = opts.emulator + [opts.tool] + [as_bytes(a) for a in args]
     done = subprocess.run(command, cwd=cwd, stdout=subprocess.PIPE, stdin=subprocess.DEVNULL,
                           timeout=120)
     return done.stdout, done.returncode, prog
@@ -177,7 +208,8 @@ def check_case(name, case):
             if got != want_bytes:
                 failures.append(f"{path} differs from golden {want[1:]}:\n{got!r}")
         elif want.startswith("="):
-            line = b"const unsigned char " + as_bytes(want[1:]) + b"[] = {"
+            name = want[1:].replace("{here}", identifier(tool_path(base.resolve())))
+            line = b"const unsigned char " + as_bytes(name) + b"[] = {"
             line += b"\r\n" if opts.windows else b"\n"
             if not got.startswith(line):
                 failures.append(f"{path} starts {got[:60]!r}, expected {line!r}")
@@ -235,7 +267,7 @@ def check_compiles():
 def main():
     global opts
     parser = argparse.ArgumentParser()
-    parser.add_argument("--tool", help="the built executable")
+    parser.add_argument("--tool", type=Path, help="the built executable")
     parser.add_argument("--emulator", action="append", default=[],
                         help="command that runs a target executable (repeat per word)")
     parser.add_argument("--windows", action="store_true", help="expect a Windows build")
@@ -253,8 +285,8 @@ def main():
         failures = check_compiles()
     else:
         case = CASES[opts.case]
-        if case.posix_only and opts.windows:
-            print(f"{opts.case}: skipped, needs a POSIX host")
+        if case.only and case.only not in host_kinds():
+            print(f"{opts.case}: skipped, means something on a {case.only} host only")
             return 77
         failures = check_case(opts.case, case)
     for failure in failures:
