@@ -67,9 +67,16 @@ bool convert_file(const char* input_path) {
     if (!make_names(input_path, output_path, array_name))
         return fail("out of memory");
 
-    // Opening the output truncates it: it must not be the input under another name.
-    if (vormesta::platform::is_same_file(in.get(), output_path))
+    // Opening the output truncates it: it must not be the input under another name, and what
+    // cannot be told apart from the input is not opened either.
+    switch (vormesta::platform::match_file(in.get(), output_path)) {
+    case vormesta::platform::FileMatch::same:
         return fail("outfile would overwrite infile");
+    case vormesta::platform::FileMatch::unknown:
+        return fail("couldn't open outfile");
+    case vormesta::platform::FileMatch::different:
+        break;
+    }
 
     // Binary mode: the writer puts the host's own line end in, as text mode would.
     File out(std::fopen(output_path.c_str(), "wb"));

@@ -35,24 +35,30 @@ bool is_directory(std::FILE* file) {
     return _fstat64(_fileno(file), &info) == 0 && (info.st_mode & _S_IFDIR) != 0;
 }
 
-bool is_same_file(std::FILE* file, const std::string& path) {
+FileMatch match_file(std::FILE* file, const std::string& path) {
     FileIdentity open_identity;
     const auto open_handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file)));
     if (open_handle == INVALID_HANDLE_VALUE || !read_identity(open_handle, open_identity))
-        return false;
+        return FileMatch::unknown;
 
     // No access rights are asked for: only the identity is read, and any sharing is allowed.
     const HANDLE path_handle =
         CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                     nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-    if (path_handle == INVALID_HANDLE_VALUE)
-        return false;
+    if (path_handle == INVALID_HANDLE_VALUE) {
+        const DWORD error = GetLastError();
+        const bool absent = error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+        return absent ? FileMatch::different : FileMatch::unknown;
+    }
     FileIdentity path_identity;
     const bool known = read_identity(path_handle, path_identity);
     CloseHandle(path_handle);
-    return known && open_identity.volume == path_identity.volume &&
-           open_identity.index_high == path_identity.index_high &&
-           open_identity.index_low == path_identity.index_low;
+    if (!known)
+        return FileMatch::unknown;
+    const bool same = open_identity.volume == path_identity.volume &&
+                      open_identity.index_high == path_identity.index_high &&
+                      open_identity.index_low == path_identity.index_low;
+    return same ? FileMatch::same : FileMatch::different;
 }
 
 } // namespace vormesta::platform

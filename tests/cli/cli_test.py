@@ -36,6 +36,7 @@ class Case:
     separator, both as the tool's host writes them; in an expected array name "{here}" stands
     for that path made an identifier.
     only:    "windows", "posix" or "linux" for a case that means something on such a host alone.
+    fault:   runs the test build of the tool with this call made to fail ("fread:2").
     """
     args: list
     stdout: bytes = b""
@@ -46,6 +47,7 @@ class Case:
     expect: dict = field(default_factory=dict)
     cwd: str = "."
     only: str = ""
+    fault: str = ""
 
 
 def naming(path, header, name, cwd=".", only=""):
@@ -114,6 +116,31 @@ CASES = {
                           expect={"mem.h": None}, only="linux"),
 }
 
+# Every I/O step of a run made to fail in turn: (call that fails, what the tool must say). The
+# input is larger than one read block, so the second read and the later writes are part-way.
+BIG = bytes(range(256)) * 2400
+BIG_NAME = "a_rather_long_input_name.bin"  # too long for a string kept without allocation
+FAULTS = {
+    "open_input": ("fopen:1", b"couldn't open infile"),
+    "first_read": ("fread:1", b"couldn't read infile"),
+    "later_read": ("fread:2", b"couldn't read infile"),
+    "identity_of_input": ("fstat:2", b"couldn't open outfile"),
+    "identity_of_output": ("stat:1", b"couldn't open outfile"),
+    "open_output": ("fopen:2", b"couldn't open outfile"),
+    "first_write": ("fwrite:1", b"couldn't write outfile"),
+    "later_write": ("fwrite:6", b"couldn't write outfile"),
+    "final_flush": ("fflush:1", b"couldn't write outfile"),
+    "close_input": ("fclose:1", b"couldn't read infile"),
+    "close_output": ("fclose:2", b"couldn't write outfile"),
+    "memory_for_path": ("new:1", b"out of memory"),
+    "memory_for_output_name": ("new:2", b"out of memory"),
+    "memory_for_array_name": ("new:3", b"out of memory"),
+    "memory_for_buffers": ("new:4", b"out of memory"),
+}
+for step, (call, message) in FAULTS.items():
+    CASES["fault_" + step] = Case([BIG_NAME], stdout=message, status=1, files={BIG_NAME: BIG},
+                                  expect={"a_rather_long_input_name.h": None}, fault=call)
+
 
 def host_kinds():
     if opts.windows:
@@ -161,15 +188,17 @@ def lay_out(base, case):
             os.symlink(target, where)
 
 
-def run_tool(args, cwd):
+def run_tool(args, cwd, fault=""):
     """Runs the tool; returns what it printed, its status and the program name it was given."""
-    prog = tool_path(opts.tool)
+    tool = opts.faulty_tool if fault else opts.tool
+    env = dict(os.environ, VORMESTA_FAULT=fault) if fault else None
+    prog = tool_path(tool)
     here = tool_path(Path(cwd).resolve())
     sep = "\\" if opts.windows else "/"
     args = [a.replace("{here}", here).replace("{sep}", sep) for a in args]
-    command = opts.emulator + [opts.tool] + [as_bytes(a) for a in args]
+    command = opts.emulator + [tool] + [as_bytes(a) for a in args]
     done = subprocess.run(command, cwd=cwd, stdout=subprocess.PIPE, stdin=subprocess.DEVNULL,
-                          timeout=120)
+                          env=env, timeout=120)
     return done.stdout, done.returncode, prog
 
 
@@ -181,7 +210,7 @@ def check_case(name, case):
     base = fs_path(root, case.cwd)
     lay_out(base, case)
 
-    stdout, status, prog = run_tool(case.args, base)
+    stdout, status, prog = run_tool(case.args, base, case.fault)
     want_stdout = case.stdout.replace(b"{prog}", os.fsencode(prog))
     if opts.windows:
         want_stdout = want_stdout.replace(b"\n", b"\r\n")
@@ -268,6 +297,8 @@ def main():
     global opts
     parser = argparse.ArgumentParser()
     parser.add_argument("--tool", type=Path, help="the built executable")
+    parser.add_argument("--faulty-tool", type=Path,
+                        help="the test build of the tool that fails a chosen call")
     parser.add_argument("--emulator", action="append", default=[],
                         help="command that runs a target executable (repeat per word)")
     parser.add_argument("--windows", action="store_true", help="expect a Windows build")
@@ -287,6 +318,9 @@ def main():
         case = CASES[opts.case]
         if case.only and case.only not in host_kinds():
             print(f"{opts.case}: skipped, means something on a {case.only} host only")
+            return 77
+        if case.fault and not opts.faulty_tool:
+            print(f"{opts.case}: skipped, this build has no way to fail a chosen call")
             return 77
         failures = check_case(opts.case, case)
     for failure in failures:
