@@ -31,8 +31,7 @@ extern "C" {
 
 std::FILE* __real_fopen(const char* path, const char* mode);
 std::size_t __real_fread(void* buffer, std::size_t size, std::size_t count, std::FILE* file);
-std::size_t __real_fwrite(const void* buffer, std::size_t size, std::size_t count,
-                          std::FILE* file);
+std::size_t __real_fwrite(const void* buffer, std::size_t size, std::size_t count, std::FILE* file);
 int __real_fflush(std::FILE* file);
 int __real_fclose(std::FILE* file);
 int __real_fstat(int descriptor, struct stat* info);
@@ -107,5 +106,9 @@ void* operator new(std::size_t size) {
     throw std::bad_alloc();
 }
 
-void operator delete(void* memory) noexcept { std::free(memory); }
-void operator delete(void* memory, std::size_t) noexcept { std::free(memory); }
+void operator delete(void* memory) noexcept {
+    std::free(memory);
+}
+void operator delete(void* memory, std::size_t) noexcept {
+    std::free(memory);
+}
