@@ -41,11 +41,11 @@ constexpr std::string_view keywords[] = {
 };
 // clang-format on
 
+} // namespace
+
 bool is_keyword(std::string_view name) {
     return std::find(std::begin(keywords), std::end(keywords), name) != std::end(keywords);
 }
-
-} // namespace
 
 std::size_t find_base_length(const std::string& path) {
     for (std::size_t i = path.size(); i-- > 0;) {

@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <string>
+#include <string_view>
 
 namespace vormesta {
 
@@ -16,5 +17,9 @@ std::string make_output_path(const std::string& path, std::size_t base_length);
 // The base as a C and C++ identifier: every byte that is not an ASCII letter or digit becomes
 // '_', a leading digit gets '_' in front and a keyword gets '_' behind.
 std::string make_array_name(const std::string& path, std::size_t base_length);
+
+// Whether `name` is a keyword of C or C++ (or a name the preprocessor keeps), which no array
+// may be called.
+bool is_keyword(std::string_view name);
 
 } // namespace vormesta

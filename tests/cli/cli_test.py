@@ -37,6 +37,7 @@ class Case:
     for that path made an identifier.
     only:    "windows", "posix" or "linux" for a case that means something on such a host alone.
     fault:   runs the test build of the tool with this call made to fail ("fread:2").
+    prog:    runs the tool through a symbolic link of this name in `cwd`.
     """
     args: list
     stdout: bytes = b""
@@ -48,6 +49,7 @@ class Case:
     cwd: str = "."
     only: str = ""
     fault: str = ""
+    prog: str = ""
 
 
 def naming(path, header, name, cwd=".", only=""):
@@ -57,6 +59,14 @@ def naming(path, header, name, cwd=".", only=""):
 def refused(args, message, files=None, links=None, expect=None, only=""):
     return Case(args, stdout=message, status=1, files=files or {}, links=links or {},
                 expect=expect or {}, only=only)
+
+
+HIGH = "".join(chr(0xDC00 + b) for b in range(0x80, 0x100))  # those bytes, as a file name
+LONG = "/".join(["d" * 200] * 15) + "/f"
+
+
+def identifier(text):
+    return "".join(c if c.isascii() and c.isalnum() else "_" for c in text)
 
 
 CASES = {
@@ -92,6 +102,15 @@ CASES = {
                                expect={"in.dir/raw.h": "={here}_in_dir_raw"}),
     "name_upper_case_extension": naming("X.H", "X.h", "X", only="linux"),
     "name_high_bytes": naming("caf\udce9.txt", "caf\udce9.h", "caf_", only="posix"),
+    # Hostile names: format directives, every byte past ASCII, great length, dots alone.
+    "name_format_directives": naming("%n%s.bin", "%n%s.h", "_n_s"),
+    "program_name_format_directives": Case([], stdout=BANNER + b"usage: ./%n%s infile\n",
+                                           status=1, prog="%n%s", only="posix"),
+    "name_all_high_bytes": naming(HIGH + ".bin", HIGH + ".h", "_" * 128, only="posix"),
+    "name_very_long_path": naming(LONG + ".bin", LONG + ".h", identifier(LONG), only="linux"),
+    "name_only_dots": naming("...", "...h", "__", only="posix"),
+    "name_dots_and_separators": naming("./...", "./...h", "____", only="posix"),
+    "dots_and_separators_folder": refused([".//./"], b"couldn't open infile"),
     # Failures: the message, status 1, the input intact and no header.
     "missing_input": refused(["missing.bin"], b"couldn't open infile", expect={"missing.h": None}),
     "option_like_argument": refused(["-h"], b"couldn't open infile", expect={"-h.h": None}),
@@ -153,10 +172,6 @@ def tool_path(path):
     return "Z:" + str(path).replace("/", "\\") if opts.windows else str(path)
 
 
-def identifier(text):
-    return "".join(c if c.isascii() and c.isalnum() else "_" for c in text)
-
-
 def golden(name, windows):
     text = (GOLDEN / name).read_bytes()
     return text.replace(b"\n", b"\r\n") if windows else text
@@ -188,11 +203,14 @@ def lay_out(base, case):
             os.symlink(target, where)
 
 
-def run_tool(args, cwd, fault=""):
+def run_tool(args, cwd, fault="", link=""):
     """Runs the tool; returns what it printed, its status and the program name it was given."""
     tool = opts.faulty_tool if fault else opts.tool
     env = dict(os.environ, VORMESTA_FAULT=fault) if fault else None
     prog = tool_path(tool)
+    if link:
+        os.symlink(tool, Path(cwd) / link)
+        tool = prog = "./" + link
     here = tool_path(Path(cwd).resolve())
     sep = "\\" if opts.windows else "/"
     args = [a.replace("{here}", here).replace("{sep}", sep) for a in args]
@@ -210,7 +228,7 @@ def check_case(name, case):
     base = fs_path(root, case.cwd)
     lay_out(base, case)
 
-    stdout, status, prog = run_tool(case.args, base, case.fault)
+    stdout, status, prog = run_tool(case.args, base, case.fault, case.prog)
     want_stdout = case.stdout.replace(b"{prog}", os.fsencode(prog))
     if opts.windows:
         want_stdout = want_stdout.replace(b"\n", b"\r\n")
