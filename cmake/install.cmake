@@ -1,0 +1,36 @@
+# Install rules, the CMake package (find_package(vormesta)) and the CPack packages.
+include(GNUInstallDirs)
+include(CMakePackageConfigHelpers)
+
+set(package_dir ${CMAKE_INSTALL_LIBDIR}/cmake/vormesta)
+
+install(TARGETS vormesta EXPORT vormestaTargets RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(FILES docs/vormesta.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+install(FILES README.md LICENSE DESTINATION ${CMAKE_INSTALL_DOCDIR})
+install(EXPORT vormestaTargets NAMESPACE vormesta:: DESTINATION ${package_dir})
+
+configure_package_config_file(cmake/vormestaConfig.cmake.in
+  ${CMAKE_CURRENT_BINARY_DIR}/vormestaConfig.cmake INSTALL_DESTINATION ${package_dir})
+write_basic_package_version_file(${CMAKE_CURRENT_BINARY_DIR}/vormestaConfigVersion.cmake
+  COMPATIBILITY SameMajorVersion)
+install(FILES ${CMAKE_CURRENT_BINARY_DIR}/vormestaConfig.cmake
+              ${CMAKE_CURRENT_BINARY_DIR}/vormestaConfigVersion.cmake
+              cmake/VormestaEmbed.cmake
+        DESTINATION ${package_dir})
+
+set(CPACK_PACKAGE_NAME vormesta)
+set(CPACK_PACKAGE_VENDOR "vormesta")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "${PROJECT_DESCRIPTION}")
+set(CPACK_PACKAGE_CONTACT "vormesta developers <vormesta@localhost>")
+set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
+set(CPACK_STRIP_FILES ON)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_SECTION devel)
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS OFF)
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6, libstdc++6")
+if(WIN32)
+  set(CPACK_GENERATOR ZIP)
+else()
+  set(CPACK_GENERATOR "TGZ;DEB")
+endif()
+include(CPack)
