@@ -17,7 +17,9 @@ void require(bool holds) {
         std::abort();
 }
 
-bool is_digit(char c) { return c >= '0' && c <= '9'; }
+bool is_digit(char c) {
+    return c >= '0' && c <= '9';
+}
 bool is_identifier_char(char c) {
     return is_digit(c) || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_';
 }
@@ -30,8 +32,8 @@ void check_names(const std::string& path) {
     require(base >= 1);
     // The extension is the text after the last dot of the last component, never a leading dot.
     const std::size_t last_mark = path.find_last_of("./\\");
-    const bool has_extension = last_mark != std::string::npos && last_mark != 0 &&
-                               path[last_mark] == '.';
+    const bool has_extension =
+        last_mark != std::string::npos && last_mark != 0 && path[last_mark] == '.';
     require(base == (has_extension ? last_mark : path.size()));
 
     require(vormesta::make_output_path(path, base) == path.substr(0, base) + ".h");
@@ -87,8 +89,9 @@ std::string decode(const std::string& text, const std::string& line_end) {
 }
 
 void check_header(const std::string& content, const std::string& line_end) {
-    std::FILE* in = content.empty() ? std::fopen("/dev/null", "rb")
-                                    : fmemopen(const_cast<char*>(content.data()), content.size(), "rb");
+    std::FILE* in = content.empty()
+                        ? std::fopen("/dev/null", "rb")
+                        : fmemopen(const_cast<char*>(content.data()), content.size(), "rb");
     char* text = nullptr;
     std::size_t text_size = 0;
     std::FILE* out = open_memstream(&text, &text_size);
