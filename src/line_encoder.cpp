@@ -4,8 +4,8 @@
 #include <cstring>
 
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
-#define VORMESTA_SSSE3 1
-#include <tmmintrin.h>
+#define VORMESTA_AVX2 1
+#include <immintrin.h>
 #endif
 
 namespace vormesta {
@@ -56,9 +56,9 @@ char* encode_lines_portable(const unsigned char* bytes, std::size_t lines,
 
 namespace {
 
-#ifdef VORMESTA_SSSE3
+#ifdef VORMESTA_AVX2
 
-// A line is at most 84 characters, written as six 16-byte vectors. Each vector is a constant
+// A line is at most 84 characters, laid out as six 16-byte vectors. Each vector is a constant
 // part (indent, "0x", commas, line end) merged with hex digits shuffled into their places.
 constexpr std::size_t line_vectors = 6;
 constexpr unsigned char unused = 0x80; // a shuffle index that yields zero
@@ -107,15 +107,19 @@ LineShape make_line_shape(std::string_view line_end) {
     return shape;
 }
 
-__attribute__((target("ssse3"))) char* encode_lines_ssse3(const unsigned char* bytes,
-                                                          std::size_t lines,
-                                                          std::string_view line_end, char* out) {
+// One line is three 32-byte stores. Shuffles stay within 16-byte lanes, so each line's digits
+// are copied into both lanes first.
+__attribute__((target("avx2"))) char* encode_lines_avx2(const unsigned char* bytes,
+                                                        std::size_t lines,
+                                                        std::string_view line_end, char* out) {
     const LineShape shape = make_line_shape(line_end);
-    __m128i constant[line_vectors], high_index[line_vectors], low_index[line_vectors];
-    for (std::size_t v = 0; v < line_vectors; ++v) {
-        constant[v] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(shape.constant[v]));
-        high_index[v] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(shape.high_digit[v]));
-        low_index[v] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(shape.low_digit[v]));
+    constexpr std::size_t wide_vectors = line_vectors / 2;
+    __m256i constant[wide_vectors], high_index[wide_vectors], low_index[wide_vectors];
+    for (std::size_t v = 0; v < wide_vectors; ++v) {
+        constant[v] = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(shape.constant[2 * v]));
+        high_index[v] =
+            _mm256_loadu_si256(reinterpret_cast<const __m256i*>(shape.high_digit[2 * v]));
+        low_index[v] = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(shape.low_digit[2 * v]));
     }
     const __m128i digits = _mm_loadu_si128(reinterpret_cast<const __m128i*>(hex_digits));
     const __m128i nibble = _mm_set1_epi8(0x0F);
@@ -123,22 +127,23 @@ __attribute__((target("ssse3"))) char* encode_lines_ssse3(const unsigned char* b
 
     for (std::size_t line = 0; line < lines; ++line, bytes += items_per_line, out += line_size) {
         const __m128i input = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes));
-        const __m128i high =
-            _mm_shuffle_epi8(digits, _mm_and_si128(_mm_srli_epi16(input, 4), nibble));
-        const __m128i low = _mm_shuffle_epi8(digits, _mm_and_si128(input, nibble));
-        // Vectors past the line's end spill into the next line, which overwrites them.
-        for (std::size_t v = 0; v < line_vectors; ++v) {
-            const __m128i text =
-                _mm_or_si128(constant[v], _mm_or_si128(_mm_shuffle_epi8(high, high_index[v]),
-                                                       _mm_shuffle_epi8(low, low_index[v])));
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 16 * v), text);
+        const __m256i high = _mm256_broadcastsi128_si256(
+            _mm_shuffle_epi8(digits, _mm_and_si128(_mm_srli_epi16(input, 4), nibble)));
+        const __m256i low =
+            _mm256_broadcastsi128_si256(_mm_shuffle_epi8(digits, _mm_and_si128(input, nibble)));
+        // The last store spills past the line's end into the next line, which overwrites it.
+        for (std::size_t v = 0; v < wide_vectors; ++v) {
+            const __m256i text = _mm256_or_si256(
+                constant[v], _mm256_or_si256(_mm256_shuffle_epi8(high, high_index[v]),
+                                             _mm256_shuffle_epi8(low, low_index[v])));
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 32 * v), text);
         }
     }
     return out;
 }
 
-bool has_ssse3() {
-    static const bool supported = __builtin_cpu_supports("ssse3");
+bool has_avx2() {
+    static const bool supported = __builtin_cpu_supports("avx2");
     return supported;
 }
 
@@ -153,9 +158,9 @@ char* encode_item(char* out, unsigned char byte) {
 
 char* encode_lines(const unsigned char* bytes, std::size_t lines, std::string_view line_end,
                    char* out) {
-#ifdef VORMESTA_SSSE3
-    if (has_ssse3())
-        return encode_lines_ssse3(bytes, lines, line_end, out);
+#ifdef VORMESTA_AVX2
+    if (has_avx2())
+        return encode_lines_avx2(bytes, lines, line_end, out);
 #endif
     return encode_lines_portable(bytes, lines, line_end, out);
 }
