@@ -2,17 +2,11 @@
 
 #include "line_encoder.hpp"
 
-#include <cstring>
 #include <new>
 #include <vector>
 
 namespace vormesta {
 namespace {
-
-char* put_text(char* out, std::string_view text) {
-    std::memcpy(out, text.data(), text.size());
-    return out + text.size();
-}
 
 bool put(std::FILE* out, std::string_view text) {
     return std::fwrite(text.data(), 1, text.size(), out) == text.size();

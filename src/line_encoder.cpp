@@ -36,11 +36,6 @@ constexpr ItemTable make_item_table() {
 
 constexpr ItemTable item_table = make_item_table();
 
-char* put_text(char* out, std::string_view text) {
-    std::memcpy(out, text.data(), text.size());
-    return out + text.size();
-}
-
 } // namespace
 
 char* encode_lines_portable(const unsigned char* bytes, std::size_t lines,

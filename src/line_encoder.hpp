@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstring>
 #include <string_view>
 
 namespace vormesta {
@@ -13,6 +14,12 @@ constexpr std::string_view line_indent = "  ";
 // Room `encode_lines` and `encode_item` may scribble on past the end of what they write; the
 // next write, or nothing, covers it.
 constexpr std::size_t encode_slack = 16;
+
+// Copies fixed text (an indent, a line end) and returns the position after it.
+inline char* put_text(char* out, std::string_view text) {
+    std::memcpy(out, text.data(), text.size());
+    return out + text.size();
+}
 
 // Writes one item ("0xAB,") and returns the position after it.
 char* encode_item(char* out, unsigned char byte);
