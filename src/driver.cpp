@@ -17,7 +17,7 @@ using File = std::unique_ptr<std::FILE, FileCloser>;
 
 // Failure messages carry no line end; the process status tells the rest.
 bool fail(const char* message) {
-    std::fputs(message, stdout);
+    vormesta::platform::print(message);
     return false;
 }
 
@@ -58,7 +58,7 @@ bool make_names(const char* input_path, std::string& output_path, std::string& a
 }
 
 bool convert_file(const char* input_path) {
-    File in(std::fopen(input_path, "rb"));
+    File in(vormesta::platform::open_input(input_path));
     if (!in || vormesta::platform::is_directory(in.get()))
         return fail("couldn't open infile");
 
@@ -69,7 +69,7 @@ bool convert_file(const char* input_path) {
 
     // Opening the output truncates it: it must not be the input under another name, and what
     // cannot be told apart from the input is not opened either.
-    switch (vormesta::platform::match_file(in.get(), output_path)) {
+    switch (vormesta::platform::match_file(in.get(), output_path.c_str())) {
     case vormesta::platform::FileMatch::same:
         return fail("outfile would overwrite infile");
     case vormesta::platform::FileMatch::unknown:
@@ -79,7 +79,7 @@ bool convert_file(const char* input_path) {
     }
 
     // Binary mode: the writer puts the host's own line end in, as text mode would.
-    File out(std::fopen(output_path.c_str(), "wb"));
+    File out(vormesta::platform::open_output(output_path.c_str()));
     if (!out)
         return fail("couldn't open outfile");
 
@@ -93,16 +93,22 @@ bool convert_file(const char* input_path) {
         return true;
 
     // A partial header would pass for up to date in the next build: leave none behind.
-    std::remove(output_path.c_str());
+    vormesta::platform::remove_file(output_path.c_str());
     return fail(message_for(result));
 }
 
 } // namespace
 
 int main(int argc, char* argv[]) {
+    if (!vormesta::platform::utf8_arguments(argc, argv)) {
+        fail("out of memory");
+        return 1;
+    }
     if (argc == 2)
         return convert_file(argv[1]) ? 0 : 1;
-    std::fputs("vormesta v0.1 by ulmvar\n", stdout);
-    std::printf("usage: %s infile\n", argc > 0 && argv[0] ? argv[0] : "vormesta");
+    vormesta::platform::print("vormesta v0.1 by ulmvar\n");
+    vormesta::platform::print("usage: ");
+    vormesta::platform::print(argc > 0 && argv[0] ? argv[0] : "vormesta");
+    vormesta::platform::print(" infile\n");
     return 1;
 }

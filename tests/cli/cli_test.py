@@ -63,6 +63,7 @@ def refused(args, message, files=None, links=None, expect=None, only=""):
 
 HIGH = "".join(chr(0xDC00 + b) for b in range(0x80, 0x100))  # those bytes, as a file name
 LONG = "/".join(["d" * 200] * 15) + "/f"
+DEEP = "/".join(["deep" * 25] * 3) + "/f"  # past Windows' old limit of 260 characters
 
 
 def identifier(text):
@@ -102,6 +103,16 @@ CASES = {
                                expect={"in.dir/raw.h": "={here}_in_dir_raw"}),
     "name_upper_case_extension": naming("X.H", "X.h", "X", only="linux"),
     "name_high_bytes": naming("caf\udce9.txt", "caf\udce9.h", "caf_", only="posix"),
+    # Names in any script: the same array names on every host, from the name's UTF-8 bytes.
+    "name_accented": naming("café.txt", "café.h", "caf__"),
+    "name_other_script": naming("日本.bin", "日本.h", "______"),
+    "name_greek": naming("Ωmega.dat", "Ωmega.h", "__mega"),
+    "name_outside_bmp": naming("😀.png", "😀.h", "____"),
+    "name_folder_in_other_script": naming("Jürgen/张伟.ico", "Jürgen/张伟.h", "J__rgen_______"),
+    "name_deep_relative_path": naming(DEEP + ".bin", DEEP + ".h", identifier(DEEP)),
+    "name_deep_absolute_path": Case(["{here}{sep}" + DEEP.replace("/", "{sep}") + ".bin"],
+                                    files={DEEP + ".bin": b"x"},
+                                    expect={DEEP + ".h": "={here}_" + identifier(DEEP)}),
     # Hostile names: format directives, every byte past ASCII, great length, dots alone.
     "name_format_directives": naming("%n%s.bin", "%n%s.h", "_n_s"),
     "program_name_format_directives": Case([], stdout=BANNER + b"usage: ./%n%s infile\n",
@@ -123,6 +134,8 @@ CASES = {
     "folder_at_output": refused(["abc.txt"], b"couldn't open outfile",
                                 files={"abc.txt": b"ABC", "abc.h": None}),
     "input_is_output": refused(["x.h"], b"outfile would overwrite infile", files={"x.h": KEEP}),
+    "input_is_output_other_script": refused(["été.h"], b"outfile would overwrite infile",
+                                            files={"été.h": KEEP}),
     "input_is_output_but_case": refused(["X.H"], b"outfile would overwrite infile",
                                         files={"X.H": KEEP}, only="windows"),
     "output_links_to_input": refused(["data.bin"], b"outfile would overwrite infile",
