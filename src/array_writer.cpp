@@ -2,8 +2,9 @@
 
 #include "line_encoder.hpp"
 
+#include <algorithm>
+#include <memory>
 #include <new>
-#include <vector>
 
 namespace vormesta {
 namespace {
@@ -11,6 +12,45 @@ namespace {
 bool put(std::FILE* out, std::string_view text) {
     return std::fwrite(text.data(), 1, text.size(), out) == text.size();
 }
+
+// Blocks are whole lines, so that every block but the last formats whole lines. The largest
+// block's text (about 2.7 MiB) goes out in one large write, which the disk takes best; smaller
+// inputs get blocks of their own size, so that a small run touches little memory.
+constexpr std::size_t max_block_size = 512 * 1024;
+constexpr std::size_t min_block_size = 4 * 1024;
+static_assert(max_block_size % items_per_line == 0 && min_block_size % items_per_line == 0);
+
+// One byte more than expected, so that a file of the expected size ends in the first read.
+std::size_t first_block_size(std::uint64_t expected_size) {
+    if (expected_size >= max_block_size)
+        return max_block_size;
+    const auto wanted = static_cast<std::size_t>(expected_size) + items_per_line;
+    return std::max(min_block_size, wanted - wanted % items_per_line);
+}
+
+// Neither buffer is cleared: each byte is written before it is read.
+template <typename T> std::unique_ptr<T[]> uninitialised(std::size_t count) {
+    return std::unique_ptr<T[]>(new T[count]);
+}
+
+struct Buffers {
+    std::size_t block_size = 0;
+    std::unique_ptr<unsigned char[]> block;
+    std::unique_ptr<char[]> text;
+
+    bool fit(std::size_t size, std::string_view line_end) {
+        try {
+            block.reset();
+            text.reset();
+            block = uninitialised<unsigned char>(size);
+            text = uninitialised<char>(max_formatted_size(size, line_end.size()));
+            block_size = size;
+            return true;
+        } catch (const std::bad_alloc&) {
+            return false;
+        }
+    }
+};
 
 } // namespace
 
@@ -44,20 +84,10 @@ std::size_t format_items(const unsigned char* bytes, std::size_t count, std::uin
 }
 
 WriteResult write_array(std::FILE* in, std::FILE* out, const std::string& array_name,
-                        std::string_view line_end) {
-    // A multiple of the line length, so that every block but the last formats whole lines; the
-    // text of a block (about 2.7 MiB) goes out in one large write, which the disk takes best.
-    constexpr std::size_t block_size = 512 * 1024;
-    static_assert(block_size % items_per_line == 0);
-
-    std::vector<unsigned char> block;
-    std::vector<char> text;
-    try {
-        block.resize(block_size);
-        text.resize(max_formatted_size(block_size, line_end.size()));
-    } catch (const std::bad_alloc&) {
+                        std::string_view line_end, std::uint64_t expected_size) {
+    Buffers buffers;
+    if (!buffers.fit(first_block_size(expected_size), line_end))
         return WriteResult::out_of_memory;
-    }
 
     if (!put(out, "const unsigned char ") || !put(out, array_name) || !put(out, "[] = {") ||
         !put(out, line_end))
@@ -65,16 +95,21 @@ WriteResult write_array(std::FILE* in, std::FILE* out, const std::string& array_
 
     std::uint64_t index = 0;
     for (;;) {
-        const std::size_t got = std::fread(block.data(), 1, block_size, in);
+        const std::size_t got = std::fread(buffers.block.get(), 1, buffers.block_size, in);
         if (got > 0) {
             const std::size_t length =
-                format_items(block.data(), got, index, line_end, text.data());
-            if (std::fwrite(text.data(), 1, length, out) != length)
+                format_items(buffers.block.get(), got, index, line_end, buffers.text.get());
+            if (std::fwrite(buffers.text.get(), 1, length, out) != length)
                 return WriteResult::write_failed;
             index += got;
         }
-        if (got == block_size)
+        if (got == buffers.block_size) {
+            // More than expected (a pipe, or a file that grew): larger blocks from here on.
+            if (buffers.block_size < max_block_size &&
+                !buffers.fit(2 * buffers.block_size, line_end))
+                return WriteResult::out_of_memory;
             continue;
+        }
         // A short read is the end of the input only when the stream says so; some C runtimes
         // flag neither end nor error on a stream that cannot be read at all.
         if (std::ferror(in) || !std::feof(in))

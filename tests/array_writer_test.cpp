@@ -28,13 +28,13 @@ std::string read_all(std::FILE* file) {
 
 // The header text for `bytes`, produced through real streams as the tool does.
 std::string header_for(const std::string& bytes, const std::string& name,
-                       std::string_view line_end = "\n") {
+                       std::string_view line_end = "\n", std::uint64_t expected_size = 0) {
     File in(std::tmpfile());
     File out(std::tmpfile());
     EXPECT_TRUE(in && out);
     EXPECT_EQ(std::fwrite(bytes.data(), 1, bytes.size(), in.get()), bytes.size());
     std::rewind(in.get());
-    EXPECT_EQ(vormesta::write_array(in.get(), out.get(), name, line_end),
+    EXPECT_EQ(vormesta::write_array(in.get(), out.get(), name, line_end, expected_size),
               vormesta::WriteResult::ok);
     return read_all(out.get());
 }
@@ -110,13 +110,17 @@ TEST(WriteArray, EndsEveryLineWithTheGivenLineEnd) {
                   "\r\n  0x10,\r\n};\r\n");
 }
 
-// Sizes around the line length and the 64 KiB block, so that lines split across blocks show.
+// Sizes around the line length and the largest block (512 KiB), so that lines split across
+// blocks show; each with the size known, unknown (a pipe), and wrong both ways (a file that
+// grew or shrank while it was read), which size the blocks differently.
 TEST(WriteArray, MatchesOneItemAtATimeAcrossBlocks) {
-    for (std::size_t size : {15u, 31u, 65535u, 65536u, 65537u, 200003u}) {
+    for (std::size_t size : {15u, 31u, 4111u, 65537u, 200003u, 524288u, 524295u, 1048585u}) {
         const std::string bytes = random_bytes(size, static_cast<unsigned>(size));
-        EXPECT_EQ(header_for(bytes, "r"),
-                  "const unsigned char r[] = {\n" + reference_items(bytes, "\n") + "};\n")
-            << size << " bytes";
+        const std::string expected =
+            "const unsigned char r[] = {\n" + reference_items(bytes, "\n") + "};\n";
+        for (std::uint64_t expected_size : {std::size_t{0}, size, size / 3, 2 * size})
+            EXPECT_EQ(header_for(bytes, "r", "\n", expected_size), expected)
+                << size << " bytes, " << expected_size << " expected";
     }
 }
 

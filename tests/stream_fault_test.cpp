@@ -30,10 +30,11 @@ ssize_t read_some(void* cookie, char* buffer, std::size_t size) {
     return static_cast<ssize_t>(count);
 }
 
+// A failed write returns 0, never -1: glibc takes a negative count for a huge one.
 ssize_t write_some(void* cookie, const char*, std::size_t size) {
     auto& budget = *static_cast<Budget*>(cookie);
     if (budget.passed + size > budget.limit)
-        return -1;
+        return 0;
     budget.passed += size;
     return static_cast<ssize_t>(size);
 }
