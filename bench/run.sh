@@ -1,63 +1,88 @@
 #!/usr/bin/env bash
-# Measures vormesta on one random input against `xxd -i` (the same job, a different tool) and
-# against dd writing as many bytes as the header has (the disk's own pace), then compares peak
-# memory for a large and a tiny input.
+# Measures vormesta over the whole range of input sizes a build meets, each against `xxd -i`
+# (the same job, a different tool) and a static do-nothing program (the cost of starting any
+# process here); then what a build feels (1,000 files of 4 KiB, one process each), the pace on
+# large inputs against xxd and against dd writing as many bytes, and peak memory.
+# Writes the table to stdout and the curve to docs/speed.svg (with gnuplot).
 #
-#   bench/run.sh [path/to/vormesta] [input MiB, default 64] [large input MiB, default 256]
+#   bench/run.sh [path/to/vormesta]        RUNS=300 sets the runs for small inputs
 set -euo pipefail
 
 tool=$(realpath "${1:-build/vormesta}")
-mib=${2:-64}
-large_mib=${3:-256}
-runs=${RUNS:-5}
+svg=$(realpath "$(dirname "$0")/../docs")/speed.svg
+runs=${RUNS:-300}
 work=$(mktemp -d "${BENCH_DIR:-/var/tmp}/vormesta-bench.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 cd "$work"
 
-# Best wall time of $runs runs, in seconds; `prepare` runs untimed before each one.
-best_time() {
-    local prepare=$1; shift
-    local best="" start end t
-    for ((i = 0; i < runs; i++)); do
-        eval "$prepare"
-        start=$EPOCHREALTIME
-        "$@" >/dev/null
-        end=$EPOCHREALTIME
-        t=$(echo "$end - $start" | bc -l)
-        if [[ -z $best ]] || (($(echo "$t < $best" | bc -l))); then best=$t; fi
-    done
-    printf '%.4f' "$best"
-}
+printf 'int main(void) { return 0; }\n' >nop.c
+cc -O2 -static nop.c -o nop
 
-ratio() { printf '%.2f' "$(echo "$1 / $2" | bc -l)"; }
-rate() { printf '%.0f' "$(echo "$mib / $1" | bc -l)"; }
+# Median wall time in milliseconds of `runs` runs of one command, through hyperfine.
+median_ms() {
+    local count=$1; shift
+    hyperfine -N --style none --warmup 3 --runs "$count" --export-json t.json "$@" >/dev/null 2>&1
+    python3 -c 'import json; print("%.3f" % (json.load(open("t.json"))["results"][0]["median"] * 1000))'
+}
+ratio() { python3 -c "print('%.2f' % ($1 / $2))"; }
 peak_kib() { /usr/bin/time -f %M "$@" 2>&1 >/dev/null | tail -n 1; }
 
-head -c $((mib << 20)) /dev/urandom >input.bin
-cat input.bin >/dev/null # warm the page cache for every contender alike
+echo "| input | vormesta | xxd -i | do-nothing | vormesta / do-nothing | xxd -i / vormesta |"
+echo "|---|---|---|---|---|---|"
+: >curve.dat
+for size in 0 1K 4K 64K 1M 64M 256M; do
+    bytes=$(numfmt --from=iec "$size")
+    label=$(sed 's/^0$/0 B/; s/K$/ KiB/; s/M$/ MiB/' <<<"$size")
+    head -c "$bytes" /dev/urandom >"in$size.bin"
+    count=$runs
+    ((bytes >= 64 << 20)) && count=3
+    ((bytes >= 1 << 20 && bytes < 64 << 20)) && count=$((runs / 3))
+    t_tool=$(median_ms "$count" "$tool in$size.bin")
+    t_xxd=$(median_ms "$count" "xxd -i in$size.bin in$size.xxd")
+    t_nop=$(median_ms "$count" ./nop)
+    echo "| $label | $t_tool ms | $t_xxd ms | $t_nop ms | $(ratio "$t_tool" "$t_nop") | $(ratio "$t_xxd" "$t_tool") |"
+    echo "$((bytes > 0 ? bytes : 1)) $t_tool $t_xxd $t_nop" >>curve.dat
+done
 
-ln -sf /dev/null input.h
-t_null=$(best_time : "$tool" input.bin)
-t_xxd=$(best_time : xxd -i input.bin)
+mkdir files
+for ((i = 0; i < 1000; i++)); do head -c 4096 /dev/urandom >"files/icon$i.bin"; done
+t_files=$(median_ms 5 "bash -c 'for f in files/*.bin; do $tool \$f; done'")
+t_files_xxd=$(median_ms 5 "bash -c 'for f in files/*.bin; do xxd -i \$f \$f.xxd; done'")
+echo
+echo "1,000 files of 4 KiB, one process each: vormesta ${t_files} ms, xxd -i ${t_files_xxd} ms"
 
-rm -f input.h
-t_file=$(best_time 'rm -f input.h' "$tool" input.bin)
-header_bytes=$(stat -c %s input.h)
-t_dd=$(best_time 'rm -f dd.out' dd if=/dev/zero of=dd.out bs=1M count="$header_bytes" \
-    iflag=count_bytes status=none)
+# Large inputs: the header to /dev/null (the tool's own pace), then to a file against dd.
+ln -sf /dev/null in64M.h
+t_null=$(median_ms 5 "$tool in64M.bin")
+t_xxd_null=$(median_ms 3 "xxd -i in64M.bin /dev/null")
+rm in64M.h
+"$tool" in64M.bin
+header_bytes=$(stat -c %s in64M.h)
+t_file=$(median_ms 5 "$tool in64M.bin")
+t_dd=$(median_ms 5 "dd if=/dev/zero of=dd.out bs=1M count=$header_bytes iflag=count_bytes status=none")
+echo "64 MiB, header to /dev/null: vormesta ${t_null} ms, xxd -i ${t_xxd_null} ms" \
+    "($(ratio "$t_xxd_null" "$t_null") times faster; target: at least 100)"
+echo "64 MiB, header to a file: vormesta ${t_file} ms, dd of ${header_bytes} bytes ${t_dd} ms" \
+    "($(ratio "$t_file" "$t_dd") times dd; target: at most 1.5)"
 
-head -c $((large_mib << 20)) /dev/urandom >large.bin
-head -c 1024 /dev/urandom >tiny.bin
-ln -sf /dev/null large.h
-m_large=$(peak_kib "$tool" large.bin)
-m_tiny=$(peak_kib "$tool" tiny.bin)
+printf 'peak memory:'
+for size in 1K 64K 1M 256M; do printf ' %s KiB for %s,' "$(peak_kib "$tool" "in$size.bin")" "$size"; done
+echo " (target: flat)"
 
-echo "input: ${mib} MiB of random bytes; header: ${header_bytes} bytes; best of ${runs} runs"
-echo "vormesta to /dev/null:  ${t_null} s  ($(rate "$t_null") MiB/s of input)"
-echo "xxd -i to /dev/null:    ${t_xxd} s  ($(rate "$t_xxd") MiB/s of input)"
-echo "vormesta to a file:     ${t_file} s"
-echo "dd, same size, a file:  ${t_dd} s"
-echo "speed-up over xxd -i:   $(ratio "$t_xxd" "$t_null") x   (target: at least 20)"
-echo "time against dd:        $(ratio "$t_file" "$t_dd") x   (target: at most 1.5)"
-echo "peak memory:            ${m_large} KiB for ${large_mib} MiB, ${m_tiny} KiB for 1 KiB" \
-    "(difference $((m_large - m_tiny)) KiB; target: at most 1024)"
+if command -v gnuplot >/dev/null; then
+    gnuplot <<PLOT
+set terminal svg size 720,420 dynamic font "sans,12" background "white"
+set output "$svg"
+set title "Converting one file, one process (median wall time)"
+set logscale xy
+set xlabel "input size"
+set ylabel "milliseconds"
+set xtics ("0 B" 1, "1 KiB" 1024, "4 KiB" 4096, "64 KiB" 65536, "1 MiB" 1048576, "64 MiB" 67108864, "256 MiB" 268435456)
+set key top left
+set grid
+plot "$work/curve.dat" using 1:2 with linespoints lw 2 title "vormesta", \
+     "" using 1:3 with linespoints lw 2 title "xxd -i", \
+     "" using 1:4 with linespoints lw 2 dt 2 title "static do-nothing program"
+PLOT
+    echo "curve: $svg"
+fi

@@ -3,6 +3,7 @@
 #include "naming.hpp"
 #include "platform.hpp"
 
+#include <cerrno>
 #include <cstdio>
 #include <memory>
 #include <new>
@@ -23,12 +24,6 @@ bool fail(const char* message) {
 
 bool close_input(File& file) {
     return std::fclose(file.release()) == 0;
-}
-
-// Closes the output for good and says whether all that was written to it arrived.
-bool close_output(File& file) {
-    const bool clean = std::fflush(file.get()) == 0 && !std::ferror(file.get());
-    return std::fclose(file.release()) == 0 && clean;
 }
 
 const char* message_for(vormesta::WriteResult result) {
@@ -67,8 +62,8 @@ bool convert_file(const char* input_path) {
     if (!make_names(input_path, output_path, array_name))
         return fail("out of memory");
 
-    // Opening the output truncates it: it must not be the input under another name, and what
-    // cannot be told apart from the input is not opened either.
+    // The header replaces what is at its path: that must not be the input under another name,
+    // and what cannot be told apart from the input is not replaced either.
     switch (vormesta::platform::match_file(in.get(), output_path.c_str())) {
     case vormesta::platform::FileMatch::same:
         return fail("outfile would overwrite infile");
@@ -78,22 +73,23 @@ bool convert_file(const char* input_path) {
         break;
     }
 
-    // Binary mode: the writer puts the host's own line end in, as text mode would.
-    File out(vormesta::platform::open_output(output_path.c_str()));
-    if (!out)
-        return fail("couldn't open outfile");
+    // Written in binary: the writer puts the host's own line end in, as text mode would.
+    vormesta::platform::Output out;
+    if (!out.open(output_path.c_str()))
+        return fail(errno == ENOMEM ? "out of memory" : "couldn't open outfile");
 
     vormesta::WriteResult result =
-        vormesta::write_array(in.get(), out.get(), array_name, vormesta::platform::line_end);
+        vormesta::write_array(in.get(), out.file(), array_name, vormesta::platform::line_end,
+                              vormesta::platform::file_size(in.get()));
     if (!close_input(in) && result == vormesta::WriteResult::ok)
         result = vormesta::WriteResult::read_failed;
-    if (!close_output(out) && result == vormesta::WriteResult::ok)
+    if (result == vormesta::WriteResult::ok && !out.commit())
         result = vormesta::WriteResult::write_failed;
     if (result == vormesta::WriteResult::ok)
         return true;
 
-    // A partial header would pass for up to date in the next build: leave none behind.
-    vormesta::platform::remove_file(output_path.c_str());
+    // The header's path keeps what it held: a partial header would pass for up to date.
+    out.discard();
     return fail(message_for(result));
 }
 

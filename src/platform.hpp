@@ -2,6 +2,7 @@
 // the command line are UTF-8 byte strings here, whatever the host holds them in.
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
 #include <string>
 #include <string_view>
@@ -20,15 +21,44 @@ bool utf8_arguments(int& argc, char**& argv);
 // console's code page would take the bytes.
 void print(std::string_view text);
 
-// Opens a file by path: for binary reading, or created or truncated for binary writing.
+// Opens a file by path for binary reading.
 std::FILE* open_input(const char* path);
-std::FILE* open_output(const char* path);
 
-// Removes a file by path; false when that failed.
-bool remove_file(const char* path);
+// The header on its way to its path. It is written to a new temporary file beside the file the
+// path ends at (links followed), and renamed over it only once complete: the path holds the
+// previous header whole or the new one whole, whatever becomes of the run. A stop signal
+// (Ctrl-C) removes the temporary. A path that is there and cannot be replaced (a device, a
+// FIFO) is written in place. An output neither committed nor discarded is discarded when it
+// goes.
+class Output {
+  public:
+    Output() = default;
+    Output(const Output&) = delete;
+    Output& operator=(const Output&) = delete;
+    ~Output() { discard(); }
+
+    // Creates the temporary for `path`; false when it cannot be (errno ENOMEM: no memory).
+    bool open(const char* path);
+    std::FILE* file() const { return file_; }
+    // Flushes and closes the file and puts it at the path; false when any of that failed, and
+    // the output is then discarded.
+    bool commit();
+    // Closes the file and removes the temporary: the path keeps what it held.
+    void discard();
+
+  private:
+    bool create_temporary();
+
+    std::FILE* file_ = nullptr;
+    std::string target_;    // the file the path ends at
+    std::string temporary_; // empty when there is none (written in place)
+};
 
 // Whether an open file is a directory (some hosts let a directory be opened for reading).
 bool is_directory(std::FILE* file);
+
+// The size of an open regular file; 0 for anything else (a pipe, a device) or when unknown.
+std::uint64_t file_size(std::FILE* file);
 
 enum class FileMatch { different, same, unknown };
 

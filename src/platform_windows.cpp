@@ -3,11 +3,15 @@
 #include "platform.hpp"
 #include "utf16.hpp"
 
+#include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <memory>
 #include <new>
+#include <utility>
 #include <vector>
 
+#include <fcntl.h>
 #include <io.h>
 #include <sys/stat.h>
 #include <windows.h>
@@ -85,6 +89,77 @@ bool same_identity(const FileIdentity& a, const FileIdentity& b) {
            a.index.nFileIndexLow == b.index.nFileIndexLow;
 }
 
+struct Handle {
+    explicit Handle(HANDLE h) : handle(h) {}
+    ~Handle() { CloseHandle(handle); }
+    Handle(const Handle&) = delete;
+    Handle& operator=(const Handle&) = delete;
+    HANDLE handle;
+};
+
+// The path an open file ends at, links followed, as \\?\C:\... (empty when unknown).
+std::wstring final_path(HANDLE file) {
+    const DWORD flags = FILE_NAME_NORMALIZED | VOLUME_NAME_DOS;
+    const DWORD size = GetFinalPathNameByHandleW(file, nullptr, 0, flags);
+    if (size == 0)
+        return {};
+    std::wstring path(size, L'\0');
+    const DWORD length = GetFinalPathNameByHandleW(file, path.data(), size, flags);
+    if (length == 0 || length >= size)
+        return {};
+    path.resize(length);
+    return path;
+}
+
+// The temporary being written, for the console control handler to remove. The lock keeps the
+// handler from removing it while it becomes the header.
+SRWLOCK pending_lock = SRWLOCK_INIT;
+std::wstring pending_temporary;
+
+// Ctrl-C, Ctrl-Break, closing the console: remove the temporary, then let the system's own
+// handler end the process as it would have (status STATUS_CONTROL_C_EXIT).
+BOOL WINAPI remove_temporary_on_stop(DWORD) {
+    AcquireSRWLockExclusive(&pending_lock);
+    if (!pending_temporary.empty())
+        DeleteFileW(pending_temporary.c_str());
+    ReleaseSRWLockExclusive(&pending_lock);
+    return FALSE;
+}
+
+void set_pending_temporary(const std::wstring& path) {
+    AcquireSRWLockExclusive(&pending_lock);
+    try {
+        pending_temporary = path;
+    } catch (const std::bad_alloc&) {
+        ReleaseSRWLockExclusive(&pending_lock);
+        throw;
+    }
+    ReleaseSRWLockExclusive(&pending_lock);
+}
+
+void discard_pending_temporary() {
+    AcquireSRWLockExclusive(&pending_lock);
+    if (!pending_temporary.empty())
+        DeleteFileW(pending_temporary.c_str());
+    pending_temporary.clear();
+    ReleaseSRWLockExclusive(&pending_lock);
+}
+
+// An indexer or a virus scanner may hold the old header open for a moment: such a refusal is
+// tried again for about two seconds before the run gives up.
+bool move_over(const std::wstring& from, const std::wstring& to) {
+    for (int attempt = 0;; ++attempt) {
+        if (MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING))
+            return true;
+        const DWORD error = GetLastError();
+        const bool passing = error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED ||
+                             error == ERROR_LOCK_VIOLATION;
+        if (!passing || attempt == 40)
+            return false;
+        Sleep(50);
+    }
+}
+
 struct LocalFreer {
     void operator()(LPWSTR* block) const { LocalFree(block); }
 };
@@ -136,21 +211,124 @@ std::FILE* open_input(const char* path) {
     return open_file(path, L"rb");
 }
 
-std::FILE* open_output(const char* path) {
-    return open_file(path, L"wb");
-}
-
-bool remove_file(const char* path) {
+bool Output::open(const char* path) {
     try {
-        return DeleteFileW(system_path(path).c_str()) != 0;
+        const std::wstring wide = system_path(path);
+        const HANDLE existing =
+            CreateFileW(wide.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                        nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+        if (existing == INVALID_HANDLE_VALUE) {
+            const DWORD error = GetLastError();
+            if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND)
+                return false;
+            target_ = to_utf8(wide.c_str());
+            return create_temporary();
+        }
+        const Handle held(existing);
+        BY_HANDLE_FILE_INFORMATION info{};
+        if (!GetFileInformationByHandle(existing, &info))
+            return false;
+        if (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+            errno = EISDIR;
+            return false;
+        }
+        // Windows refuses to replace a read-only file; say so now, as opening it would.
+        if (info.dwFileAttributes & FILE_ATTRIBUTE_READONLY) {
+            errno = EACCES;
+            return false;
+        }
+        // NUL, CON and the like cannot be replaced.
+        if (GetFileType(existing) != FILE_TYPE_DISK) {
+            file_ = _wfopen(wide.c_str(), L"wb");
+            return file_ != nullptr;
+        }
+        target_ = to_utf8(final_path(existing).c_str());
+        return !target_.empty() && create_temporary();
     } catch (const std::bad_alloc&) {
+        discard();
+        errno = ENOMEM;
         return false;
     }
+}
+
+// A name of this run's own beside the target (CREATE_NEW creates it or fails): a leftover of a
+// killed run with the same process number only moves this one to the next name.
+bool Output::create_temporary() {
+    const std::wstring target = to_wide(target_);
+    const std::wstring prefix = target.substr(0, target.find_last_of(L"\\/") + 1) + L".vormesta-" +
+                                std::to_wstring(GetCurrentProcessId());
+    SetConsoleCtrlHandler(remove_temporary_on_stop, TRUE);
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const std::wstring name = prefix + L"-" + std::to_wstring(attempt) + L".tmp";
+        set_pending_temporary(name);
+        const HANDLE handle =
+            CreateFileW(name.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                        CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (handle == INVALID_HANDLE_VALUE) {
+            if (GetLastError() == ERROR_FILE_EXISTS)
+                continue;
+            break;
+        }
+        temporary_ = to_utf8(name.c_str());
+        const int descriptor =
+            _open_osfhandle(reinterpret_cast<std::intptr_t>(handle), _O_WRONLY | _O_BINARY);
+        if (descriptor == -1)
+            CloseHandle(handle);
+        else if (!(file_ = _fdopen(descriptor, "wb")))
+            _close(descriptor);
+        if (file_)
+            return true;
+        discard();
+        return false;
+    }
+    set_pending_temporary({});
+    return false;
+}
+
+bool Output::commit() {
+    std::FILE* const file = std::exchange(file_, nullptr);
+    const bool written = std::fflush(file) == 0 && !std::ferror(file);
+    if (std::fclose(file) != 0 || !written) {
+        discard();
+        return false;
+    }
+    if (temporary_.empty())
+        return true;
+    // Held, so that Ctrl-C cannot remove the temporary once it is the header.
+    AcquireSRWLockExclusive(&pending_lock);
+    bool moved = false;
+    try {
+        moved = move_over(pending_temporary, to_wide(target_));
+    } catch (const std::bad_alloc&) {
+    }
+    if (moved)
+        pending_temporary.clear();
+    ReleaseSRWLockExclusive(&pending_lock);
+    temporary_.clear();
+    if (!moved)
+        discard_pending_temporary();
+    return moved;
+}
+
+void Output::discard() {
+    if (file_)
+        std::fclose(std::exchange(file_, nullptr));
+    if (temporary_.empty())
+        return;
+    discard_pending_temporary();
+    temporary_.clear();
 }
 
 bool is_directory(std::FILE* file) {
     struct _stat64 info {};
     return _fstat64(_fileno(file), &info) == 0 && (info.st_mode & _S_IFDIR) != 0;
+}
+
+std::uint64_t file_size(std::FILE* file) {
+    struct _stat64 info {};
+    if (_fstat64(_fileno(file), &info) != 0 || (info.st_mode & _S_IFREG) == 0)
+        return 0;
+    return static_cast<std::uint64_t>(info.st_size);
 }
 
 FileMatch match_file(std::FILE* file, const char* path) {

@@ -1,7 +1,8 @@
 // Linked into a test build of the tool only: makes one chosen call fail, so that every I/O step
 // of a run can be shown to fail cleanly. VORMESTA_FAULT=fread:2 fails the second fread, and
-// likewise fopen, fwrite, fflush, fclose, fstat, stat, and new (an allocation).
-// The C library calls are reached through the linker's --wrap; `new` is replaced outright.
+// likewise fopen, fwrite, fflush, fclose, fstat, stat, rename, and new (an allocation).
+// The C library calls are reached through the linker's --wrap, under the names that 64-bit file
+// offsets give them (fopen64, fstat64, stat64); `new` is replaced outright.
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -29,20 +30,21 @@ bool should_fail(const char* name) {
 
 extern "C" {
 
-std::FILE* __real_fopen(const char* path, const char* mode);
+std::FILE* __real_fopen64(const char* path, const char* mode);
 std::size_t __real_fread(void* buffer, std::size_t size, std::size_t count, std::FILE* file);
 std::size_t __real_fwrite(const void* buffer, std::size_t size, std::size_t count, std::FILE* file);
 int __real_fflush(std::FILE* file);
 int __real_fclose(std::FILE* file);
-int __real_fstat(int descriptor, struct stat* info);
-int __real_stat(const char* path, struct stat* info);
+int __real_fstat64(int descriptor, struct stat* info);
+int __real_stat64(const char* path, struct stat* info);
+int __real_rename(const char* from, const char* to);
 
-std::FILE* __wrap_fopen(const char* path, const char* mode) {
+std::FILE* __wrap_fopen64(const char* path, const char* mode) {
     if (should_fail("fopen")) {
         errno = EACCES;
         return nullptr;
     }
-    return __real_fopen(path, mode);
+    return __real_fopen64(path, mode);
 }
 
 std::size_t __wrap_fread(void* buffer, std::size_t size, std::size_t count, std::FILE* file) {
@@ -80,20 +82,28 @@ int __wrap_fclose(std::FILE* file) {
     return result;
 }
 
-int __wrap_fstat(int descriptor, struct stat* info) {
+int __wrap_fstat64(int descriptor, struct stat* info) {
     if (should_fail("fstat")) {
         errno = EIO;
         return -1;
     }
-    return __real_fstat(descriptor, info);
+    return __real_fstat64(descriptor, info);
 }
 
-int __wrap_stat(const char* path, struct stat* info) {
+int __wrap_stat64(const char* path, struct stat* info) {
     if (should_fail("stat")) {
         errno = EIO;
         return -1;
     }
-    return __real_stat(path, info);
+    return __real_stat64(path, info);
+}
+
+int __wrap_rename(const char* from, const char* to) {
+    if (should_fail("rename")) {
+        errno = EACCES;
+        return -1;
+    }
+    return __real_rename(from, to);
 }
 
 } // extern "C"
