@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Measures vormesta over the whole range of input sizes a build meets, each against `xxd -i`
-# (the same job, a different tool) and a static do-nothing program (the cost of starting any
-# process here); then what a build feels (1,000 files of 4 KiB, one process each), the pace on
-# large inputs against xxd and against dd writing as many bytes, and peak memory.
-# Writes the table to stdout and the curve to docs/speed.svg (with gnuplot).
+# (the same job, a different tool), a static do-nothing program (the cost of starting any
+# process here) and a static program that only writes as many bytes as the header has (the
+# floor for writing it at all). Then what a build feels (1,000 files of 4 KiB, one process
+# each), the pace on large inputs against xxd and against dd writing as many bytes, and peak
+# memory. Writes the table to stdout and the curve to docs/speed.svg (with gnuplot).
 #
 #   bench/run.sh [path/to/vormesta]        RUNS=300 sets the runs for small inputs
 set -euo pipefail
@@ -17,6 +18,19 @@ cd "$work"
 
 printf 'int main(void) { return 0; }\n' >nop.c
 cc -O2 -static nop.c -o nop
+# The floor for writing a header at all: as many bytes, from memory, to a file.
+cat >writer.c <<'C'
+#include <stdio.h>
+#include <stdlib.h>
+static char block[1 << 16];
+int main(int argc, char** argv) {
+    FILE* out = fopen(argv[1], "wb");
+    for (long left = atol(argv[2]); left > 0; left -= sizeof block)
+        fwrite(block, 1, left < (long)sizeof block ? (size_t)left : sizeof block, out);
+    return fclose(out) != 0;
+}
+C
+cc -O2 -static writer.c -o writer
 
 # Median wall time in milliseconds of `runs` runs of one command, through hyperfine.
 median_ms() {
@@ -27,8 +41,8 @@ median_ms() {
 ratio() { python3 -c "print('%.2f' % ($1 / $2))"; }
 peak_kib() { /usr/bin/time -f %M "$@" 2>&1 >/dev/null | tail -n 1; }
 
-echo "| input | vormesta | xxd -i | do-nothing | vormesta / do-nothing | xxd -i / vormesta |"
-echo "|---|---|---|---|---|---|"
+echo "| input | vormesta | xxd -i | do-nothing | writing the header's bytes | vormesta / do-nothing | xxd -i / vormesta |"
+echo "|---|---|---|---|---|---|---|"
 : >curve.dat
 for size in 0 1K 4K 64K 1M 64M 256M; do
     bytes=$(numfmt --from=iec "$size")
@@ -40,8 +54,9 @@ for size in 0 1K 4K 64K 1M 64M 256M; do
     t_tool=$(median_ms "$count" "$tool in$size.bin")
     t_xxd=$(median_ms "$count" "xxd -i in$size.bin in$size.xxd")
     t_nop=$(median_ms "$count" ./nop)
-    echo "| $label | $t_tool ms | $t_xxd ms | $t_nop ms | $(ratio "$t_tool" "$t_nop") | $(ratio "$t_xxd" "$t_tool") |"
-    echo "$((bytes > 0 ? bytes : 1)) $t_tool $t_xxd $t_nop" >>curve.dat
+    t_write=$(median_ms "$count" "./writer out$size.h $(stat -c %s "in$size.h")")
+    echo "| $label | $t_tool ms | $t_xxd ms | $t_nop ms | $t_write ms | $(ratio "$t_tool" "$t_nop") | $(ratio "$t_xxd" "$t_tool") |"
+    echo "$((bytes > 0 ? bytes : 1)) $t_tool $t_xxd $t_nop $t_write" >>curve.dat
 done
 
 mkdir files
@@ -82,7 +97,8 @@ set key top left
 set grid
 plot "$work/curve.dat" using 1:2 with linespoints lw 2 title "vormesta", \
      "" using 1:3 with linespoints lw 2 title "xxd -i", \
-     "" using 1:4 with linespoints lw 2 dt 2 title "static do-nothing program"
+     "" using 1:4 with linespoints lw 2 dt 2 title "static do-nothing program", \
+     "" using 1:5 with linespoints lw 2 dt 3 title "static program writing as many bytes"
 PLOT
     echo "curve: $svg"
 fi

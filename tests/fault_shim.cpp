@@ -122,3 +122,15 @@ void operator delete(void* memory) noexcept {
 void operator delete(void* memory, std::size_t) noexcept {
     std::free(memory);
 }
+
+// Arrays too: some runtimes (AddressSanitizer's) do not route new[] through new.
+void* operator new[](std::size_t size) {
+    return operator new(size);
+}
+
+void operator delete[](void* memory) noexcept {
+    std::free(memory);
+}
+void operator delete[](void* memory, std::size_t) noexcept {
+    std::free(memory);
+}

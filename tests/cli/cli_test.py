@@ -202,8 +202,8 @@ FAULTS = {
     "memory_for_output_name": ("new:2", b"out of memory"),
     "memory_for_array_name": ("new:3", b"out of memory"),
     "memory_for_link_target": ("new:4", b"out of memory"),
-    "memory_for_temporary_name": ("new:6", b"out of memory"),
-    "memory_for_buffers": ("new:7", b"out of memory"),
+    "memory_for_temporary_name": ("new:5", b"out of memory"),
+    "memory_for_buffers": ("new:6", b"out of memory"),
 }
 # Each starts with an older header in place, which must come through whole.
 for step, (call, message) in FAULTS.items():
