@@ -39,18 +39,25 @@ void check_names(const std::string& path) {
     require(vormesta::make_output_path(path, base) == path.substr(0, base) + ".h");
 
     const std::string name = vormesta::make_array_name(path, base);
-    require(!name.empty() && !is_digit(name.front()) && !vormesta::is_keyword(name));
+    const auto taken = [](const std::string& n) {
+        return vormesta::is_keyword(n) || vormesta::is_reserved(n);
+    };
+    require(!name.empty() && !is_digit(name.front()) && !taken(name));
     for (char c : name)
         require(is_identifier_char(c));
-    // The name is the base with every byte but letters and digits made '_', and one '_' more
-    // only where it would otherwise start with a digit or be a keyword.
+    // The name is the base with every byte but letters and digits made '_', with '_' in front
+    // only where it would otherwise start with a digit, and '_' behind only as long as it would
+    // otherwise be a keyword or a reserved name.
     std::string replaced = path.substr(0, base);
     for (char& c : replaced)
         c = is_identifier_char(c) ? c : '_';
-    const bool plain = name == replaced;
-    const bool digit_fixed = name == "_" + replaced && is_digit(replaced.front());
-    const bool keyword_fixed = name == replaced + "_" && vormesta::is_keyword(replaced);
-    require(plain || digit_fixed || keyword_fixed);
+    if (is_digit(replaced.front()))
+        replaced.insert(0, "_");
+    std::string stem = name;
+    while (stem.size() > replaced.size() && stem.back() == '_' &&
+           taken(stem.substr(0, stem.size() - 1)))
+        stem.pop_back();
+    require(stem == replaced);
 }
 
 int hex_value(char c) {

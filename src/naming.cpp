@@ -41,10 +41,30 @@ constexpr std::string_view keywords[] = {
 };
 // clang-format on
 
+// Names the C library, POSIX, MinGW-w64's runtime or the compilers declare or define at file
+// scope: an array of such a name would not compile after the usual includes. The list is the
+// same on every host, so an array's name never depends on the machine that made it.
+constexpr std::string_view reserved_names[] = {
+#include "reserved_names.inc"
+};
+
+constexpr bool is_sorted_strictly(const std::string_view* first, const std::string_view* last) {
+    for (; first + 1 < last; ++first)
+        if (!(first[0] < first[1]))
+            return false;
+    return true;
+}
+static_assert(is_sorted_strictly(std::begin(reserved_names), std::end(reserved_names)),
+              "reserved_names.inc must stay sorted: it is searched by halves");
+
 } // namespace
 
 bool is_keyword(std::string_view name) {
     return std::find(std::begin(keywords), std::end(keywords), name) != std::end(keywords);
+}
+
+bool is_reserved(std::string_view name) {
+    return std::binary_search(std::begin(reserved_names), std::end(reserved_names), name);
 }
 
 std::size_t find_base_length(const std::string& path) {
@@ -72,7 +92,8 @@ std::string make_array_name(const std::string& path, std::size_t base_length) {
         name += is_ascii_alnum(path[i]) ? path[i] : '_';
     if (!name.empty() && is_ascii_digit(name.front()))
         name.insert(name.begin(), '_');
-    else if (is_keyword(name))
+    // A few reserved names are reserved with '_' behind too (_SIZE_T and _SIZE_T_).
+    while (is_keyword(name) || is_reserved(name))
         name += '_';
     return name;
 }

@@ -15,11 +15,15 @@ std::size_t find_base_length(const std::string& path);
 std::string make_output_path(const std::string& path, std::size_t base_length);
 
 // The base as a C and C++ identifier: every byte that is not an ASCII letter or digit becomes
-// '_', a leading digit gets '_' in front and a keyword gets '_' behind.
+// '_', a leading digit gets '_' in front and a keyword or reserved name gets '_' behind.
 std::string make_array_name(const std::string& path, std::size_t base_length);
 
 // Whether `name` is a keyword of C or C++ (or a name the preprocessor keeps), which no array
 // may be called.
 bool is_keyword(std::string_view name);
+
+// Whether `name` is declared or defined by the C library, POSIX or the compilers (`index`,
+// `log`, `main`, `unix`, `EOF`), so that an array of that name would clash in a program.
+bool is_reserved(std::string_view name);
 
 } // namespace vormesta

@@ -54,6 +54,14 @@ INSTANTIATE_TEST_SUITE_P(
         NamingCase{"typeof.c", 6, "typeof.h", "typeof_"},
         NamingCase{".Bool", 5, ".Bool.h", "_Bool_"},
         NamingCase{"__VA_ARGS__.txt", 11, "__VA_ARGS__.h", "__VA_ARGS___"},
+        // Names the C library, POSIX or the compilers already use, as keywords are; a name
+        // that is reserved with '_' behind too gets more.
+        NamingCase{"index.html", 5, "index.h", "index_"}, NamingCase{"log.txt", 3, "log.h", "log_"},
+        NamingCase{"main.bin", 4, "main.h", "main_"}, NamingCase{"unix.bin", 4, "unix.h", "unix_"},
+        NamingCase{"__LINE__.bin", 8, "__LINE__.h", "__LINE___"},
+        NamingCase{"NULL.bin", 4, "NULL.h", "NULL_"},
+        NamingCase{"_SIZE_T.c", 7, "_SIZE_T.h", "_SIZE_T__"},
+        NamingCase{"icons/index.html", 11, "icons/index.h", "icons_index"},
         // Only whole keywords are changed.
         NamingCase{"dir/int", 7, "dir/int.h", "dir_int"}, NamingCase{"Int.png", 3, "Int.h", "Int"},
         NamingCase{"integer.png", 7, "integer.h", "integer"}));

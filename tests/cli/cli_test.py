@@ -6,8 +6,10 @@ The same cases run against a native build and against a Windows build under an e
 what differs between the two (line ends, separators, case) is an expectation, not a case.
 """
 import argparse
+import concurrent.futures
 import os
 import random
+import re
 import shutil
 import signal
 import subprocess
@@ -389,6 +391,49 @@ def check_concurrent():
     return failures + temporaries_left(root)
 
 
+def check_reserved_names():
+    """Every reserved name, made into a header by the tool, compiles after every header the
+    list covers, in C and C++, with each compiler there is, in default and strict modes."""
+    listing = (HERE.parents[1] / "src" / "reserved_names.inc").read_text()
+    names = re.findall(r'^"(.*)",$', listing, re.M)
+    headers = {}
+    for what, compiler, rest in re.findall(r"^// headers (\S+) (\S+):(.*(?:\n//   .*)*)",
+                                           listing, re.M):
+        headers[compiler] = re.findall(r"\S+\.h", rest)
+    root = opts.work / "large_reserved_names_compile"
+    shutil.rmtree(root, ignore_errors=True)
+    root.mkdir(parents=True)
+    for name in names:
+        (root / f"{name}.bin").write_bytes(b"\x01")
+    with concurrent.futures.ThreadPoolExecutor(4) as pool:
+        runs = pool.map(lambda n: (n, *run_tool([f"{n}.bin"], root)[:2]), names)
+        failures = [f"{n}: status {status}, printed {out!r}" for n, out, status in runs
+                    if status or out]
+    if failures:
+        return failures[:20]
+    # _SIZE_T and _SIZE_T_ both give _SIZE_T__: one header for each array.
+    arrays = {(root / f"{n}.h").read_bytes().split(b"\n", 1)[0]: n for n in reversed(names)}
+    own = "".join(f'#include "{n}.h"\n' for n in sorted(arrays.values()))
+    builds = [("gcc", "gcc", ["", "-std=c17"]), ("clang", "gcc", ["", "-std=c17"]),
+              ("g++", "g++", ["", "-std=c++17"]), ("clang++", "g++", ["", "-std=c++17"]),
+              ("x86_64-w64-mingw32-gcc", "x86_64-w64-mingw32-gcc", [""])]
+    for compiler, covered, modes in builds:
+        if not shutil.which(compiler):
+            print(f"{compiler}: not installed, not tried")
+            continue
+        source = "#define _GNU_SOURCE 1\n" + "".join(f"#include <{h}>\n" for h in headers[covered])
+        ext = "cpp" if compiler.endswith("++") else "c"
+        (root / f"all.{ext}").write_text(source + own + "int main(void) { return 0; }\n")
+        for mode in modes:
+            build = subprocess.run([compiler, *([mode] if mode else []), "-fsyntax-only",
+                                    f"all.{ext}"], cwd=root, capture_output=True, text=True)
+            print(f"{compiler} {mode or '(default)'}: {len(arrays)} headers,"
+                  f" {'compiled' if build.returncode == 0 else 'FAILED'}")
+            if build.returncode != 0:
+                failures.append(f"{compiler} {mode}:\n{build.stderr[:3000]}")
+    return failures
+
+
 def check_compiles():
     """Headers the tool wrote, included together in a C and in a C++ program that writes each
     array back to a file: every file must come back byte for byte."""
@@ -458,10 +503,11 @@ def main():
 
     if opts.list:
         print(";".join(list(CASES) + ["compiles", "large_killed_part_way",
-                                      "large_concurrent_runs"]))
+                                      "large_concurrent_runs", "large_reserved_names_compile"]))
         return 0
     special = {"compiles": check_compiles, "large_killed_part_way": check_killed,
-               "large_concurrent_runs": check_concurrent}
+               "large_concurrent_runs": check_concurrent,
+               "large_reserved_names_compile": check_reserved_names}
     if opts.case in special:
         if opts.case.startswith("large_") and (opts.emulator or opts.windows):
             print(f"{opts.case}: skipped, needs the tool to run natively")
