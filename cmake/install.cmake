@@ -11,8 +11,9 @@ install(EXPORT vormestaTargets NAMESPACE vormesta:: DESTINATION ${package_dir})
 
 configure_package_config_file(cmake/vormestaConfig.cmake.in
   ${CMAKE_CURRENT_BINARY_DIR}/vormestaConfig.cmake INSTALL_DESTINATION ${package_dir})
+# The tool is run, never linked: any consumer may use it, 32-bit or 64-bit.
 write_basic_package_version_file(${CMAKE_CURRENT_BINARY_DIR}/vormestaConfigVersion.cmake
-  COMPATIBILITY SameMajorVersion)
+  COMPATIBILITY SameMajorVersion ARCH_INDEPENDENT)
 install(FILES ${CMAKE_CURRENT_BINARY_DIR}/vormestaConfig.cmake
               ${CMAKE_CURRENT_BINARY_DIR}/vormestaConfigVersion.cmake
               cmake/VormestaEmbed.cmake
@@ -24,6 +25,8 @@ set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "${PROJECT_DESCRIPTION}")
 set(CPACK_PACKAGE_CONTACT "vormesta developers <vormesta@localhost>")
 set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
 set(CPACK_STRIP_FILES ON)
+# Packages land in the build tree, wherever cpack is run from.
+set(CPACK_PACKAGE_DIRECTORY ${PROJECT_BINARY_DIR}/packages)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION devel)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)

@@ -18,8 +18,10 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 # One self-contained .exe: no libstdc++, libgcc or winpthread DLLs to ship beside it.
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
 
-# Wine, quiet: its own diagnostics are not the program's output.
+# Wine, quiet: its own diagnostics are not the program's output. -DVORMESTA_USE_WINE=OFF makes
+# a cross build like any other, whose programs cannot run here.
+option(VORMESTA_USE_WINE "Run what the build makes under Wine" ON)
 find_program(VORMESTA_WINE NAMES wine64 wine PATHS /usr/lib/wine NO_CMAKE_FIND_ROOT_PATH)
-if(VORMESTA_WINE)
+if(VORMESTA_WINE AND VORMESTA_USE_WINE)
   set(CMAKE_CROSSCOMPILING_EMULATOR /usr/bin/env WINEDEBUG=-all ${VORMESTA_WINE})
 endif()
