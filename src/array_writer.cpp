@@ -14,9 +14,11 @@ bool put(std::FILE* out, std::string_view text) {
 }
 
 // Blocks are whole lines, so that every block but the last formats whole lines. The largest
-// block's text (about 2.7 MiB) goes out in one large write, which the disk takes best; smaller
-// inputs get blocks of their own size, so that a small run touches little memory.
-constexpr std::size_t max_block_size = 512 * 1024;
+// block's text (about 170 KB) stays in the processor's cache from formatting to the write:
+// measured on 64 MiB, 32 KiB blocks took a quarter less time than 512 KiB ones to a file, and
+// half as long to /dev/null. Smaller inputs get blocks of their own size, so that a small run
+// touches little memory.
+constexpr std::size_t max_block_size = 32 * 1024;
 constexpr std::size_t min_block_size = 4 * 1024;
 static_assert(max_block_size % items_per_line == 0 && min_block_size % items_per_line == 0);
 

@@ -47,7 +47,10 @@ class Output {
     void discard();
 
   private:
+    // Each host's own: make a new file beside the target, put it over the target, remove it.
     bool create_temporary();
+    bool replace_target();
+    void remove_temporary();
 
     std::FILE* file_ = nullptr;
     std::string target_;    // the file the path ends at

@@ -152,30 +152,16 @@ bool Output::create_temporary() {
     return false;
 }
 
-bool Output::commit() {
-    std::FILE* const file = std::exchange(file_, nullptr);
-    const bool written = std::fflush(file) == 0 && !std::ferror(file);
-    if (std::fclose(file) != 0 || !written) {
-        discard();
-        return false;
-    }
-    if (temporary_.empty())
-        return true;
+bool Output::replace_target() {
     const StopSignalsHeld held; // the temporary must not be removed once it is the header
-    if (std::rename(temporary_.c_str(), target_.c_str()) != 0) {
-        discard();
+    if (std::rename(temporary_.c_str(), target_.c_str()) != 0)
         return false;
-    }
     pending_temporary = nullptr;
     temporary_.clear();
     return true;
 }
 
-void Output::discard() {
-    if (file_)
-        std::fclose(std::exchange(file_, nullptr));
-    if (temporary_.empty())
-        return;
+void Output::remove_temporary() {
     unlink(temporary_.c_str());
     pending_temporary = nullptr;
     temporary_.clear();

@@ -285,15 +285,7 @@ bool Output::create_temporary() {
     return false;
 }
 
-bool Output::commit() {
-    std::FILE* const file = std::exchange(file_, nullptr);
-    const bool written = std::fflush(file) == 0 && !std::ferror(file);
-    if (std::fclose(file) != 0 || !written) {
-        discard();
-        return false;
-    }
-    if (temporary_.empty())
-        return true;
+bool Output::replace_target() {
     // Held, so that Ctrl-C cannot remove the temporary once it is the header.
     AcquireSRWLockExclusive(&pending_lock);
     bool moved = false;
@@ -304,17 +296,12 @@ bool Output::commit() {
     if (moved)
         pending_temporary.clear();
     ReleaseSRWLockExclusive(&pending_lock);
-    temporary_.clear();
-    if (!moved)
-        discard_pending_temporary();
+    if (moved)
+        temporary_.clear();
     return moved;
 }
 
-void Output::discard() {
-    if (file_)
-        std::fclose(std::exchange(file_, nullptr));
-    if (temporary_.empty())
-        return;
+void Output::remove_temporary() {
     discard_pending_temporary();
     temporary_.clear();
 }

@@ -282,9 +282,7 @@ def run_tool(args, cwd, fault="", link=""):
 
 def check_case(name, case):
     failures = []
-    root = opts.work / name
-    shutil.rmtree(root, ignore_errors=True)
-    root.mkdir(parents=True)
+    root = fresh_folder(name)
     base = fs_path(root, case.cwd)
     lay_out(base, case)
 
@@ -331,6 +329,13 @@ def check_case(name, case):
     return failures
 
 
+def fresh_folder(name):
+    root = opts.work / name
+    shutil.rmtree(root, ignore_errors=True)
+    root.mkdir(parents=True)
+    return root
+
+
 def temporaries_left(root):
     return [f"temporary left: {p}" for p in Path(root).rglob(".vormesta-*")]
 
@@ -339,9 +344,7 @@ def check_killed():
     """Runs stopped part-way by each stop signal: the header is the old one or the new one,
     whole; a signal the tool catches leaves no temporary and ends the run as that signal does."""
     failures = []
-    root = opts.work / "large_killed_part_way"
-    shutil.rmtree(root, ignore_errors=True)
-    root.mkdir(parents=True)
+    root = fresh_folder("large_killed_part_way")
     (root / "big.bin").write_bytes(random.Random(2).randbytes(24 << 20))
     run_tool(["big.bin"], root)
     new = (root / "big.h").read_bytes()
@@ -355,7 +358,8 @@ def check_killed():
             status = run.wait(timeout=60)
             header = (root / "big.h").read_bytes()
             what = f"{sig.name} after {delay} s"
-            print(f"{what}: status {status}, header {'new' if header == new else 'old' if header == KEEP else 'TORN'}")
+            seen = "new" if header == new else "old" if header == KEEP else "TORN"
+            print(f"{what}: status {status}, header {seen}")
             if header not in (KEEP, new):
                 failures.append(f"{what}: a torn header of {len(header)} bytes")
             if status not in (0, -sig):
@@ -370,9 +374,7 @@ def check_killed():
 def check_concurrent():
     """Several runs for one header at once, and a reader meanwhile: every read is a whole
     header, and every run succeeds."""
-    root = opts.work / "large_concurrent_runs"
-    shutil.rmtree(root, ignore_errors=True)
-    root.mkdir(parents=True)
+    root = fresh_folder("large_concurrent_runs")
     (root / "data.bin").write_bytes(random.Random(3).randbytes(1 << 20))
     run_tool(["data.bin"], root)
     whole = (root / "data.h").read_bytes()
@@ -400,9 +402,7 @@ def check_reserved_names():
     for what, compiler, rest in re.findall(r"^// headers (\S+) (\S+):(.*(?:\n//   .*)*)",
                                            listing, re.M):
         headers[compiler] = re.findall(r"\S+\.h", rest)
-    root = opts.work / "large_reserved_names_compile"
-    shutil.rmtree(root, ignore_errors=True)
-    root.mkdir(parents=True)
+    root = fresh_folder("large_reserved_names_compile")
     for name in names:
         (root / f"{name}.bin").write_bytes(b"\x01")
     with concurrent.futures.ThreadPoolExecutor(4) as pool:
@@ -438,9 +438,7 @@ def check_compiles():
     """Headers the tool wrote, included together in a C and in a C++ program that writes each
     array back to a file: every file must come back byte for byte."""
     failures = []
-    root = opts.work / "compiles"
-    shutil.rmtree(root, ignore_errors=True)
-    root.mkdir(parents=True)
+    root = fresh_folder("compiles")
     rng = random.Random(1)
     inputs = {"data.bin": bytes(rng.randrange(256) for _ in range(4099)), "3d.obj": b"\x01",
               "private.key": bytes(range(256)), "int": b"\x00", "8bit.wav": SEVENTEEN}
