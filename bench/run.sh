@@ -32,12 +32,30 @@ int main(int argc, char** argv) {
 C
 cc -O2 -static writer.c -o writer
 
-# Median wall time in milliseconds of `runs` runs of one command, through hyperfine.
-median_ms() {
+# Median wall times in milliseconds of `count` runs of each command, through hyperfine. The
+# commands take turns in up to six rounds, so that the machine's drift over time hits them alike.
+medians_ms() {
     local count=$1; shift
-    hyperfine -N --style none --warmup 3 --runs "$count" --export-json t.json "$@" >/dev/null 2>&1
-    python3 -c 'import json; print("%.3f" % (json.load(open("t.json"))["results"][0]["median"] * 1000))'
+    local rounds=$((count < 6 ? count : 6))
+    rm -f t*.json
+    for ((round = 0; round < rounds; round++)); do
+        local i=0
+        for command in "$@"; do
+            hyperfine -N --style none --warmup 2 --runs $(((count + rounds - 1) / rounds)) \
+                --export-json "t$i-$round.json" "$command" >/dev/null 2>&1
+            i=$((i + 1))
+        done
+    done
+    python3 - "$#" "$rounds" <<'PY'
+import json, statistics, sys
+commands, rounds = int(sys.argv[1]), int(sys.argv[2])
+for i in range(commands):
+    times = [t for r in range(rounds)
+             for t in json.load(open(f"t{i}-{r}.json"))["results"][0]["times"]]
+    print("%.3f" % (statistics.median(times) * 1000))
+PY
 }
+median_ms() { medians_ms "$@"; }
 ratio() { python3 -c "print('%.2f' % ($1 / $2))"; }
 peak_kib() { /usr/bin/time -f %M "$@" 2>&1 >/dev/null | tail -n 1; }
 
@@ -51,10 +69,9 @@ for size in 0 1K 4K 64K 1M 64M 256M; do
     count=$runs
     ((bytes >= 64 << 20)) && count=3
     ((bytes >= 1 << 20 && bytes < 64 << 20)) && count=$((runs / 3))
-    t_tool=$(median_ms "$count" "$tool in$size.bin")
-    t_xxd=$(median_ms "$count" "xxd -i in$size.bin in$size.xxd")
-    t_nop=$(median_ms "$count" ./nop)
-    t_write=$(median_ms "$count" "./writer out$size.h $(stat -c %s "in$size.h")")
+    "$tool" "in$size.bin"
+    read -r -d '' t_tool t_xxd t_nop t_write < <(medians_ms "$count" "$tool in$size.bin" \
+        "xxd -i in$size.bin in$size.xxd" ./nop "./writer out$size.h $(stat -c %s "in$size.h")") || true
     echo "| $label | $t_tool ms | $t_xxd ms | $t_nop ms | $t_write ms | $(ratio "$t_tool" "$t_nop") | $(ratio "$t_xxd" "$t_tool") |"
     echo "$((bytes > 0 ? bytes : 1)) $t_tool $t_xxd $t_nop $t_write" >>curve.dat
 done
@@ -92,8 +109,8 @@ set title "Converting one file, one process (median wall time)"
 set logscale xy
 set xlabel "input size"
 set ylabel "milliseconds"
-set xtics ("0 B" 1, "1 KiB" 1024, "4 KiB" 4096, "64 KiB" 65536, "1 MiB" 1048576, "64 MiB" 67108864, "256 MiB" 268435456)
-set key top left
+set xtics ("0 B" 1, "1 KiB" 1024, "4 KiB" 4096, "64 KiB" 65536, "1 MiB" 1048576, "64 MiB" 67108864, "256 MiB" 268435456) rotate by -40
+set key top left Left reverse
 set grid
 plot "$work/curve.dat" using 1:2 with linespoints lw 2 title "vormesta", \
      "" using 1:3 with linespoints lw 2 title "xxd -i", \
