@@ -144,11 +144,13 @@ bool Output::create_temporary() {
         file_ = std::fopen(temporary_.c_str(), "wbx");
         if (file_)
             return true;
-        if (errno != EEXIST)
+        const int error = errno;
+        // Not ours to remove, whatever happens next.
+        pending_temporary = nullptr;
+        temporary_.clear();
+        if (error != EEXIST)
             break;
     }
-    pending_temporary = nullptr;
-    temporary_.clear();
     return false;
 }
 

@@ -260,16 +260,20 @@ bool Output::create_temporary() {
     SetConsoleCtrlHandler(remove_temporary_on_stop, TRUE);
     for (int attempt = 0; attempt < 100; ++attempt) {
         const std::wstring name = prefix + L"-" + std::to_wstring(attempt) + L".tmp";
+        temporary_ = to_utf8(name.c_str());
         set_pending_temporary(name);
         const HANDLE handle =
             CreateFileW(name.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
                         CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
         if (handle == INVALID_HANDLE_VALUE) {
-            if (GetLastError() == ERROR_FILE_EXISTS)
+            const DWORD error = GetLastError();
+            // Not ours to remove, whatever happens next.
+            set_pending_temporary({});
+            temporary_.clear();
+            if (error == ERROR_FILE_EXISTS)
                 continue;
             break;
         }
-        temporary_ = to_utf8(name.c_str());
         const int descriptor =
             _open_osfhandle(reinterpret_cast<std::intptr_t>(handle), _O_WRONLY | _O_BINARY);
         if (descriptor == -1)
@@ -281,7 +285,6 @@ bool Output::create_temporary() {
         discard();
         return false;
     }
-    set_pending_temporary({});
     return false;
 }
 
