@@ -4,7 +4,6 @@
 #include <cerrno>
 #include <csignal>
 #include <new>
-#include <utility>
 
 #include <signal.h>
 #include <sys/stat.h>

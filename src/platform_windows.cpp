@@ -8,7 +8,6 @@
 #include <cstring>
 #include <memory>
 #include <new>
-#include <utility>
 #include <vector>
 
 #include <fcntl.h>
@@ -96,6 +95,17 @@ struct Handle {
     Handle& operator=(const Handle&) = delete;
     HANDLE handle;
 };
+
+// Opens whatever is at `path` (a folder too) only to look at it: no access rights are asked for,
+// and any sharing is allowed.
+HANDLE open_to_inspect(const std::wstring& path) {
+    return CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                       nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+}
+
+bool nothing_there(DWORD error) {
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+}
 
 // The path an open file ends at, links followed, as \\?\C:\... (empty when unknown).
 std::wstring final_path(HANDLE file) {
@@ -214,12 +224,9 @@ std::FILE* open_input(const char* path) {
 bool Output::open(const char* path) {
     try {
         const std::wstring wide = system_path(path);
-        const HANDLE existing =
-            CreateFileW(wide.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                        nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+        const HANDLE existing = open_to_inspect(wide);
         if (existing == INVALID_HANDLE_VALUE) {
-            const DWORD error = GetLastError();
-            if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND)
+            if (!nothing_there(GetLastError()))
                 return false;
             target_ = to_utf8(wide.c_str());
             return create_temporary();
@@ -333,19 +340,12 @@ FileMatch match_file(std::FILE* file, const char* path) {
     } catch (const std::bad_alloc&) {
         return FileMatch::unknown;
     }
-    // No access rights are asked for: only the identity is read, and any sharing is allowed.
-    const HANDLE path_handle =
-        CreateFileW(wide_path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                    nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-    if (path_handle == INVALID_HANDLE_VALUE) {
-        const DWORD error = GetLastError();
-        const bool absent = error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
-        return absent ? FileMatch::different : FileMatch::unknown;
-    }
+    const HANDLE path_handle = open_to_inspect(wide_path);
+    if (path_handle == INVALID_HANDLE_VALUE)
+        return nothing_there(GetLastError()) ? FileMatch::different : FileMatch::unknown;
+    const Handle held(path_handle);
     FileIdentity path_identity;
-    const bool known = read_identity(path_handle, path_identity);
-    CloseHandle(path_handle);
-    if (!known)
+    if (!read_identity(path_handle, path_identity))
         return FileMatch::unknown;
     return same_identity(open_identity, path_identity) ? FileMatch::same : FileMatch::different;
 }
