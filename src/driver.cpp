@@ -53,8 +53,15 @@ bool make_names(const char* input_path, std::string& output_path, std::string& a
 }
 
 bool convert_file(const char* input_path) {
-    File in(vormesta::platform::open_input(input_path));
-    if (!in || vormesta::platform::is_directory(in.get()))
+    namespace platform = vormesta::platform;
+    File in(platform::open_input(input_path));
+    if (!in)
+        return fail("couldn't open infile");
+    // What cannot be told apart from the header is not replaced by it.
+    platform::InputFacts input;
+    if (!platform::inspect_input(in.get(), input))
+        return fail("couldn't open outfile");
+    if (input.is_directory)
         return fail("couldn't open infile");
 
     std::string output_path;
@@ -62,25 +69,20 @@ bool convert_file(const char* input_path) {
     if (!make_names(input_path, output_path, array_name))
         return fail("out of memory");
 
-    // The header replaces what is at its path: that must not be the input under another name,
-    // and what cannot be told apart from the input is not replaced either.
-    switch (vormesta::platform::match_file(in.get(), output_path.c_str())) {
-    case vormesta::platform::FileMatch::same:
+    // The header replaces what is at its path: that must not be the input under another name.
+    platform::Output out;
+    switch (out.open(output_path.c_str(), input.id)) {
+    case platform::Output::Opened::is_input:
         return fail("outfile would overwrite infile");
-    case vormesta::platform::FileMatch::unknown:
-        return fail("couldn't open outfile");
-    case vormesta::platform::FileMatch::different:
+    case platform::Output::Opened::failed:
+        return fail(errno == ENOMEM ? "out of memory" : "couldn't open outfile");
+    case platform::Output::Opened::ok:
         break;
     }
 
     // Written in binary: the writer puts the host's own line end in, as text mode would.
-    vormesta::platform::Output out;
-    if (!out.open(output_path.c_str()))
-        return fail(errno == ENOMEM ? "out of memory" : "couldn't open outfile");
-
-    vormesta::WriteResult result =
-        vormesta::write_array(in.get(), out.file(), array_name, vormesta::platform::line_end,
-                              vormesta::platform::file_size(in.get()));
+    vormesta::WriteResult result = vormesta::write_array(in.get(), out.file(), array_name,
+                                                         platform::line_end, input.size);
     if (!close_input(in) && result == vormesta::WriteResult::ok)
         result = vormesta::WriteResult::read_failed;
     if (result == vormesta::WriteResult::ok && !out.commit())

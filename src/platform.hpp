@@ -24,50 +24,74 @@ void print(std::string_view text);
 // Opens a file by path for binary reading.
 std::FILE* open_input(const char* path);
 
+// Which file an open file or a path is: the same on both sides means one file, whatever the
+// names (a link, a name differing only in case on a case-blind file system).
+struct FileId {
+    std::uint64_t volume = 0;
+    std::uint64_t high = 0;
+    std::uint64_t low = 0;
+    bool operator==(const FileId& other) const {
+        return volume == other.volume && high == other.high && low == other.low;
+    }
+};
+
+// What one look at the open input tells.
+struct InputFacts {
+    bool is_directory = false;
+    std::uint64_t size = 0; // regular files only: 0 for a pipe or a device
+    FileId id;
+};
+
+// False when the open input cannot be looked at.
+bool inspect_input(std::FILE* file, InputFacts& facts);
+
 // The header on its way to its path. It is written to a new temporary file beside the file the
 // path ends at (links followed), and renamed over it only once complete: the path holds the
 // previous header whole or the new one whole, whatever becomes of the run. A stop signal
 // (Ctrl-C) removes the temporary. A path that is there and cannot be replaced (a device, a
-// FIFO) is written in place. An output neither committed nor discarded is discarded when it
-// goes.
+// FIFO) is written in place, and so is an existing header the user may write where the folder
+// refuses the temporary or the rename, as a plain write would. An output neither committed nor
+// discarded is discarded when it goes.
 class Output {
   public:
+    enum class Opened { ok, is_input, failed };
+
     Output() = default;
     Output(const Output&) = delete;
     Output& operator=(const Output&) = delete;
     ~Output() { discard(); }
 
-    // Creates the temporary for `path`; false when it cannot be (errno ENOMEM: no memory).
-    bool open(const char* path);
+    // Makes ready to write the header at `path`, unless that is the file `input` (then
+    // `is_input`). On `failed`, errno ENOMEM means no memory.
+    Opened open(const char* path, const FileId& input);
     std::FILE* file() const { return file_; }
     // Flushes and closes the file and puts it at the path; false when any of that failed, and
     // the output is then discarded.
     bool commit();
-    // Closes the file and removes the temporary: the path keeps what it held.
+    // Closes the file and removes the temporary: the path keeps what it held, but for a header
+    // being written in place.
     void discard();
 
   private:
-    // Each host's own: make a new file beside the target, put it over the target, remove it.
-    bool create_temporary();
-    bool replace_target();
+    enum class Replaced { done, refused, failed };
+
+    // Each host's own: make a new file beside the target, put it over the target (`refused`
+    // where the folder forbids it but the header may still be written), remove it.
+    // `permissions`: the existing header's bits, or -1 for a new header.
+    bool create_temporary(int permissions);
+    Replaced replace_target();
     void remove_temporary();
+    // Where the temporary is refused: the existing header, emptied, becomes the output.
+    bool write_in_place();
+    bool copy_temporary_in_place();
 
     std::FILE* file_ = nullptr;
-    std::string target_;    // the file the path ends at
-    std::string temporary_; // empty when there is none (written in place)
+    std::FILE* in_place_ = nullptr; // the existing header, open for writing, where it may be
+    std::string target_;            // the file the path ends at
+    std::string temporary_;         // empty when there is none (written in place)
 };
 
-// Whether an open file is a directory (some hosts let a directory be opened for reading).
-bool is_directory(std::FILE* file);
-
-// The size of an open regular file; 0 for anything else (a pipe, a device) or when unknown.
-std::uint64_t file_size(std::FILE* file);
-
-enum class FileMatch { different, same, unknown };
-
-// Whether `path` names the very file that `file` has open: same device and file, so a link or
-// a name differing only in case on a case-blind file system counts too. `different` when
-// nothing is at `path`, `unknown` when either identity cannot be read.
-FileMatch match_file(std::FILE* file, const char* path);
+// Empties an open file.
+bool truncate(std::FILE* file);
 
 } // namespace vormesta::platform

@@ -4,7 +4,9 @@
 #include <cerrno>
 #include <csignal>
 #include <new>
+#include <utility>
 
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -19,7 +21,8 @@ static_assert(std::atomic<const char*>::is_always_lock_free);
 constexpr int stop_signals[] = {SIGINT, SIGTERM, SIGHUP};
 
 // Removes the temporary, then lets the signal end the process as it would have: the shell and
-// make see the usual status.
+// make see the usual status. Process 1 of a PID namespace (a container's) ignores a signal left
+// at its default action; it still ends, with the status a shell gives that signal.
 extern "C" void remove_temporary_and_stop(int signal_number) {
     if (const char* path = pending_temporary.load())
         unlink(path);
@@ -27,18 +30,27 @@ extern "C" void remove_temporary_and_stop(int signal_number) {
     action.sa_handler = SIG_DFL;
     sigaction(signal_number, &action, nullptr);
     raise(signal_number);
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, signal_number);
+    sigprocmask(SIG_UNBLOCK, &set, nullptr);
+    _exit(128 + signal_number);
 }
 
-// A signal the caller ignores (nohup, a background job) stays ignored.
+// A signal the caller ignores (nohup, a background job) stays ignored. A file-size limit
+// (ulimit -f) makes the write fail, reported as such, instead of killing the run silently.
 void catch_stop_signals() {
     struct sigaction action {};
     action.sa_handler = remove_temporary_and_stop;
     sigemptyset(&action.sa_mask);
     for (const int signal_number : stop_signals) {
         struct sigaction old {};
-        if (sigaction(signal_number, nullptr, &old) == 0 && old.sa_handler != SIG_IGN)
-            sigaction(signal_number, &action, nullptr);
+        if (sigaction(signal_number, &action, &old) == 0 && old.sa_handler == SIG_IGN)
+            sigaction(signal_number, &old, nullptr);
     }
+    struct sigaction ignore {};
+    ignore.sa_handler = SIG_IGN;
+    sigaction(SIGXFSZ, &ignore, nullptr);
 }
 
 // Holds the stop signals back for its lifetime; they arrive once it ends.
@@ -65,24 +77,39 @@ std::string directory_of(const std::string& path) {
     return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
 }
 
-// The file a path ends at once symbolic links are followed; it need not exist. A loop of links
-// is left for the next call to report.
+// The name a chain of symbolic links ends at; it need not exist. One readlink per link: a name
+// that is no link ends the chain. A loop of links is left for the next call to report.
 std::string follow_links(std::string path) {
+    std::string target(256, '\0');
     for (int hops = 0; hops < 40; ++hops) {
-        struct stat info {};
-        if (lstat(path.c_str(), &info) != 0 || !S_ISLNK(info.st_mode))
-            break;
-        std::string target(256, '\0');
         ssize_t length;
         while ((length = readlink(path.c_str(), target.data(), target.size())) ==
                static_cast<ssize_t>(target.size()))
             target.resize(2 * target.size());
         if (length < 0)
             break;
-        target.resize(static_cast<std::size_t>(length));
-        path = target.front() == '/' ? target : directory_of(path) + target;
+        const std::string_view link(target.data(), static_cast<std::size_t>(length));
+        path = link.front() == '/' ? std::string(link) : directory_of(path) + std::string(link);
     }
     return path;
+}
+
+FileId id_of(const struct stat& info) {
+    return {static_cast<std::uint64_t>(info.st_dev), 0, static_cast<std::uint64_t>(info.st_ino)};
+}
+
+// What lies at the header's path, opened for writing but not emptied: this one open tells
+// whether it is there, what it is, and whether this user may write it. A link is followed by
+// the kernel, so that its checks (fs.protected_symlinks) hold. -1 with errno ENOENT: nothing.
+int open_existing(const char* path, bool& is_link) {
+    constexpr int flags = O_WRONLY | O_CLOEXEC | O_NOCTTY;
+    const int descriptor = ::open(path, flags | O_NOFOLLOW);
+    is_link = descriptor < 0 && (errno == ELOOP || errno == EMLINK);
+    return is_link ? ::open(path, flags) : descriptor;
+}
+
+bool refused_by_folder(int error) {
+    return error == EACCES || error == EPERM || error == EROFS;
 }
 
 } // namespace
@@ -101,94 +128,103 @@ std::FILE* open_input(const char* path) {
     return std::fopen(path, "rb");
 }
 
-bool Output::open(const char* path) {
+bool inspect_input(std::FILE* file, InputFacts& facts) {
+    struct stat info {};
+    if (fstat(fileno(file), &info) != 0)
+        return false;
+    facts.is_directory = S_ISDIR(info.st_mode);
+    facts.size = S_ISREG(info.st_mode) ? static_cast<std::uint64_t>(info.st_size) : 0;
+    facts.id = id_of(info);
+    return true;
+}
+
+Output::Opened Output::open(const char* path, const FileId& input) {
     try {
-        target_ = follow_links(path);
-        struct stat info {};
-        const bool exists = stat(target_.c_str(), &info) == 0;
-        // What cannot be inspected is not replaced either.
-        if (!exists && errno != ENOENT && errno != ENOTDIR)
-            return false;
-        if (exists && S_ISDIR(info.st_mode)) {
-            errno = EISDIR;
-            return false;
+        bool is_link = false;
+        const int descriptor = open_existing(path, is_link);
+        if (descriptor < 0 && errno != ENOENT)
+            return Opened::failed;
+        target_ = is_link ? follow_links(path) : std::string(path);
+        int permissions = -1; // a new header's: 0666 less the umask
+        if (descriptor >= 0) {
+            struct stat info {};
+            if (fstat(descriptor, &info) != 0 || !(in_place_ = fdopen(descriptor, "wb"))) {
+                ::close(descriptor);
+                return Opened::failed;
+            }
+            if (id_of(info) == input)
+                return Opened::is_input;
+            // Devices and FIFOs cannot be replaced: they are written as they are.
+            if (!S_ISREG(info.st_mode)) {
+                file_ = std::exchange(in_place_, nullptr);
+                return Opened::ok;
+            }
+            permissions = static_cast<int>(info.st_mode & 07777);
         }
-        if (exists && !S_ISREG(info.st_mode)) {
-            file_ = std::fopen(target_.c_str(), "wb");
-            return file_ != nullptr;
-        }
-        if (!create_temporary())
-            return false;
-        if (exists && fchmod(fileno(file_), info.st_mode & 07777) != 0) {
-            discard();
-            return false;
-        }
-        return true;
+        if (create_temporary(permissions))
+            return Opened::ok;
+        if (refused_by_folder(errno) && write_in_place())
+            return Opened::ok;
+        return Opened::failed;
     } catch (const std::bad_alloc&) {
         discard();
         errno = ENOMEM;
-        return false;
+        return Opened::failed;
     }
 }
 
-// A name of this run's own beside the target ("x" creates it or fails): another run's leftover
-// after a kill, with the same process number, only moves this one to the next name.
-bool Output::create_temporary() {
+// A name of this run's own beside the target (O_EXCL creates it or fails): another run's
+// leftover after a kill, with the same process number, only moves this one to the next name.
+// Created with no more permission bits than the header will have, and published to the signal
+// handler only once it is this run's own, with the stop signals held meanwhile.
+bool Output::create_temporary(int permissions) {
     const std::string prefix = directory_of(target_) + ".vormesta-" + std::to_string(getpid());
     catch_stop_signals();
     for (int attempt = 0; attempt < 100; ++attempt) {
-        pending_temporary = nullptr;
-        temporary_ = prefix + "-" + std::to_string(attempt) + ".tmp";
+        std::string name = prefix + "-" + std::to_string(attempt) + ".tmp";
+        const StopSignalsHeld held;
+        const int descriptor = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC,
+                                      static_cast<mode_t>(permissions < 0 ? 0666 : permissions));
+        if (descriptor < 0) {
+            if (errno == EEXIST)
+                continue;
+            return false;
+        }
+        temporary_ = std::move(name);
         pending_temporary = temporary_.c_str();
-        file_ = std::fopen(temporary_.c_str(), "wbx");
-        if (file_)
-            return true;
-        const int error = errno;
-        // Not ours to remove, whatever happens next.
-        pending_temporary = nullptr;
-        temporary_.clear();
-        if (error != EEXIST)
-            break;
+        // The umask may have taken bits the existing header has: give them back.
+        if ((permissions >= 0 && fchmod(descriptor, permissions) != 0) ||
+            !(file_ = fdopen(descriptor, "wb"))) {
+            const int error = errno;
+            ::close(descriptor);
+            remove_temporary();
+            errno = error;
+            return false;
+        }
+        return true;
     }
     return false;
 }
 
-bool Output::replace_target() {
+Output::Replaced Output::replace_target() {
     const StopSignalsHeld held; // the temporary must not be removed once it is the header
     if (std::rename(temporary_.c_str(), target_.c_str()) != 0)
-        return false;
+        return errno == EPERM || errno == EBUSY || errno == EXDEV ? Replaced::refused
+                                                                  : Replaced::failed;
     pending_temporary = nullptr;
     temporary_.clear();
-    return true;
+    return Replaced::done;
 }
 
 void Output::remove_temporary() {
+    const StopSignalsHeld held;
     unlink(temporary_.c_str());
     pending_temporary = nullptr;
     temporary_.clear();
 }
 
-bool is_directory(std::FILE* file) {
-    struct stat info {};
-    return fstat(fileno(file), &info) == 0 && S_ISDIR(info.st_mode);
-}
-
-std::uint64_t file_size(std::FILE* file) {
-    struct stat info {};
-    if (fstat(fileno(file), &info) != 0 || !S_ISREG(info.st_mode))
-        return 0;
-    return static_cast<std::uint64_t>(info.st_size);
-}
-
-FileMatch match_file(std::FILE* file, const char* path) {
-    struct stat open_info {};
-    struct stat path_info {};
-    if (fstat(fileno(file), &open_info) != 0)
-        return FileMatch::unknown;
-    if (stat(path, &path_info) != 0)
-        return errno == ENOENT || errno == ENOTDIR ? FileMatch::different : FileMatch::unknown;
-    const bool same = open_info.st_dev == path_info.st_dev && open_info.st_ino == path_info.st_ino;
-    return same ? FileMatch::same : FileMatch::different;
+bool truncate(std::FILE* file) {
+    return ftruncate(fileno(file), 0) == 0;
 }
 
 } // namespace vormesta::platform

@@ -34,20 +34,57 @@ bool starts_with(const std::wstring& text, std::wstring_view prefix) {
     return text.compare(0, prefix.size(), prefix) == 0;
 }
 
+// Whether a path's last component is a bare DOS device name (NUL, CON, COM1...): those stay
+// devices. With an extension (nul.dat, aux.txt, con.h) current Windows takes it for a file.
+bool names_device(std::wstring_view path) {
+    const std::size_t slash = path.find_last_of(L"\\/");
+    std::wstring name(path.substr(slash == std::wstring_view::npos ? 0 : slash + 1));
+    for (wchar_t& c : name)
+        c = c >= L'a' && c <= L'z' ? static_cast<wchar_t>(c - L'a' + L'A') : c;
+    static const wchar_t* const devices[] = {L"NUL", L"CON", L"PRN", L"AUX", L"CONIN$",
+                                             L"CONOUT$"};
+    for (const wchar_t* device : devices)
+        if (name == device)
+            return true;
+    return name.size() == 4 && (name.compare(0, 3, L"COM") == 0 || name.compare(0, 3, L"LPT") == 0) &&
+           name[3] >= L'1' && name[3] <= L'9';
+}
+
+std::wstring full_path(const std::wstring& path) {
+    const DWORD size = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
+    if (size == 0)
+        return {};
+    std::wstring full(size, L'\0');
+    const DWORD length = GetFullPathNameW(path.c_str(), size, full.data(), nullptr);
+    if (length == 0 || length >= size)
+        return {};
+    full.resize(length);
+    return full;
+}
+
 // The path as the system calls take it: absolute, '\' between folders, and in the \\?\ form
 // that lifts the MAX_PATH limit (\\?\UNC\ for a share). Device paths (\\.\NUL) stay as they are.
 std::wstring system_path(const char* path) {
     const std::wstring wide = to_wide(path);
     if (wide.empty())
         return wide;
-    const DWORD size = GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
-    if (size == 0)
+    std::wstring full = full_path(wide);
+    if (full.empty())
         return wide;
-    std::wstring full(size, L'\0');
-    const DWORD length = GetFullPathNameW(wide.c_str(), size, full.data(), nullptr);
-    if (length == 0 || length >= size)
-        return wide;
-    full.resize(length);
+    // GetFullPathNameW makes nul.dat the device \\.\nul: the file named is the file meant.
+    if (starts_with(full, LR"(\\.\)") && !starts_with(wide, LR"(\\.\)") && !names_device(wide)) {
+        const std::size_t slash = wide.find_last_of(L"\\/");
+        const std::wstring folder = full_path(slash == std::wstring::npos
+                                                  ? std::wstring(L".")
+                                                  : wide.substr(0, slash + 1));
+        if (folder.empty())
+            return wide;
+        std::wstring name = wide.substr(slash == std::wstring::npos ? 0 : slash + 1);
+        // As the system trims them from any other name.
+        while (!name.empty() && (name.back() == L'.' || name.back() == L' '))
+            name.pop_back();
+        full = folder + (folder.back() == L'\\' ? L"" : L"\\") + name;
+    }
     if (starts_with(full, LR"(\\?\)") || starts_with(full, LR"(\\.\)"))
         return full;
     if (starts_with(full, LR"(\\)"))
@@ -64,28 +101,23 @@ std::FILE* open_file(const char* path, const wchar_t* mode) {
     }
 }
 
-// Volume and file id, as the 64-bit file index every file system gives and, where the system
-// and file system report it, the 128-bit id (ReFS ids do not fit in 64 bits).
-struct FileIdentity {
+// Volume and file id: the 128-bit id where the system and file system report it (ReFS ids do
+// not fit in 64 bits), the 64-bit file index every file system gives otherwise.
+bool read_identity(HANDLE handle, FileId& id) {
+    FILE_ID_INFO info{};
+    if (GetFileInformationByHandleEx(handle, FileIdInfo, &info, sizeof info)) {
+        std::uint64_t halves[2];
+        static_assert(sizeof halves == sizeof info.FileId);
+        std::memcpy(halves, &info.FileId, sizeof halves);
+        id = {info.VolumeSerialNumber, halves[1], halves[0]};
+        return true;
+    }
     BY_HANDLE_FILE_INFORMATION index{};
-    bool has_id = false;
-    FILE_ID_INFO id{};
-};
-
-bool read_identity(HANDLE handle, FileIdentity& identity) {
-    identity.has_id =
-        GetFileInformationByHandleEx(handle, FileIdInfo, &identity.id, sizeof identity.id) != 0;
-    return GetFileInformationByHandle(handle, &identity.index) != 0;
-}
-
-// The 128-bit id decides when both handles have one; otherwise the 64-bit index does.
-bool same_identity(const FileIdentity& a, const FileIdentity& b) {
-    if (a.has_id && b.has_id)
-        return a.id.VolumeSerialNumber == b.id.VolumeSerialNumber &&
-               std::memcmp(&a.id.FileId, &b.id.FileId, sizeof a.id.FileId) == 0;
-    return a.index.dwVolumeSerialNumber == b.index.dwVolumeSerialNumber &&
-           a.index.nFileIndexHigh == b.index.nFileIndexHigh &&
-           a.index.nFileIndexLow == b.index.nFileIndexLow;
+    if (!GetFileInformationByHandle(handle, &index))
+        return false;
+    id = {index.dwVolumeSerialNumber, 0,
+          (std::uint64_t{index.nFileIndexHigh} << 32) | index.nFileIndexLow};
+    return true;
 }
 
 struct Handle {
@@ -134,17 +166,6 @@ BOOL WINAPI remove_temporary_on_stop(DWORD) {
         DeleteFileW(pending_temporary.c_str());
     ReleaseSRWLockExclusive(&pending_lock);
     return FALSE;
-}
-
-void set_pending_temporary(const std::wstring& path) {
-    AcquireSRWLockExclusive(&pending_lock);
-    try {
-        pending_temporary = path;
-    } catch (const std::bad_alloc&) {
-        ReleaseSRWLockExclusive(&pending_lock);
-        throw;
-    }
-    ReleaseSRWLockExclusive(&pending_lock);
 }
 
 void discard_pending_temporary() {
@@ -221,65 +242,90 @@ std::FILE* open_input(const char* path) {
     return open_file(path, L"rb");
 }
 
-bool Output::open(const char* path) {
+bool inspect_input(std::FILE* file, InputFacts& facts) {
+    const auto handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file)));
+    struct _stat64 info {};
+    if (handle == INVALID_HANDLE_VALUE || _fstat64(_fileno(file), &info) != 0 ||
+        !read_identity(handle, facts.id))
+        return false;
+    facts.is_directory = (info.st_mode & _S_IFDIR) != 0;
+    facts.size = (info.st_mode & _S_IFREG) != 0 ? static_cast<std::uint64_t>(info.st_size) : 0;
+    return true;
+}
+
+Output::Opened Output::open(const char* path, const FileId& input) {
     try {
         const std::wstring wide = system_path(path);
         const HANDLE existing = open_to_inspect(wide);
         if (existing == INVALID_HANDLE_VALUE) {
             if (!nothing_there(GetLastError()))
-                return false;
+                return Opened::failed;
             target_ = to_utf8(wide.c_str());
-            return create_temporary();
+            return create_temporary(-1) ? Opened::ok : Opened::failed;
         }
         const Handle held(existing);
+        FileId id;
         BY_HANDLE_FILE_INFORMATION info{};
-        if (!GetFileInformationByHandle(existing, &info))
-            return false;
+        if (!read_identity(existing, id) || !GetFileInformationByHandle(existing, &info))
+            return Opened::failed;
+        if (id == input)
+            return Opened::is_input;
         if (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
             errno = EISDIR;
-            return false;
+            return Opened::failed;
         }
-        // Windows refuses to replace a read-only file; say so now, as opening it would.
+        // A read-only header is refused, as opening it for writing would be.
         if (info.dwFileAttributes & FILE_ATTRIBUTE_READONLY) {
             errno = EACCES;
-            return false;
+            return Opened::failed;
         }
         // NUL, CON and the like cannot be replaced.
         if (GetFileType(existing) != FILE_TYPE_DISK) {
             file_ = _wfopen(wide.c_str(), L"wb");
-            return file_ != nullptr;
+            return file_ ? Opened::ok : Opened::failed;
         }
         target_ = to_utf8(final_path(existing).c_str());
-        return !target_.empty() && create_temporary();
+        if (target_.empty())
+            return Opened::failed;
+        if (create_temporary(-1))
+            return Opened::ok;
+        // A folder that lets the header be written but no file be made beside it.
+        if (errno == EACCES && (in_place_ = _wfopen(to_wide(target_).c_str(), L"r+b")) &&
+            write_in_place())
+            return Opened::ok;
+        return Opened::failed;
     } catch (const std::bad_alloc&) {
         discard();
         errno = ENOMEM;
-        return false;
+        return Opened::failed;
     }
 }
 
 // A name of this run's own beside the target (CREATE_NEW creates it or fails): a leftover of a
-// killed run with the same process number only moves this one to the next name.
-bool Output::create_temporary() {
+// killed run with the same process number only moves this one to the next name. The lock keeps
+// Ctrl-C's handler waiting until the new file is this run's own and published.
+bool Output::create_temporary(int) {
     const std::wstring target = to_wide(target_);
     const std::wstring prefix = target.substr(0, target.find_last_of(L"\\/") + 1) + L".vormesta-" +
                                 std::to_wstring(GetCurrentProcessId());
     SetConsoleCtrlHandler(remove_temporary_on_stop, TRUE);
     for (int attempt = 0; attempt < 100; ++attempt) {
-        const std::wstring name = prefix + L"-" + std::to_wstring(attempt) + L".tmp";
+        std::wstring name = prefix + L"-" + std::to_wstring(attempt) + L".tmp";
         temporary_ = to_utf8(name.c_str());
-        set_pending_temporary(name);
+        AcquireSRWLockExclusive(&pending_lock);
         const HANDLE handle =
             CreateFileW(name.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
                         CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+        const DWORD error = GetLastError();
+        if (handle != INVALID_HANDLE_VALUE)
+            pending_temporary.swap(name);
+        ReleaseSRWLockExclusive(&pending_lock);
         if (handle == INVALID_HANDLE_VALUE) {
-            const DWORD error = GetLastError();
-            // Not ours to remove, whatever happens next.
-            set_pending_temporary({});
             temporary_.clear();
             if (error == ERROR_FILE_EXISTS)
                 continue;
-            break;
+            errno = error == ERROR_ACCESS_DENIED ? EACCES : EIO;
+            return false;
         }
         const int descriptor =
             _open_osfhandle(reinterpret_cast<std::intptr_t>(handle), _O_WRONLY | _O_BINARY);
@@ -295,7 +341,7 @@ bool Output::create_temporary() {
     return false;
 }
 
-bool Output::replace_target() {
+Output::Replaced Output::replace_target() {
     // Held, so that Ctrl-C cannot remove the temporary once it is the header.
     AcquireSRWLockExclusive(&pending_lock);
     bool moved = false;
@@ -306,9 +352,10 @@ bool Output::replace_target() {
     if (moved)
         pending_temporary.clear();
     ReleaseSRWLockExclusive(&pending_lock);
-    if (moved)
-        temporary_.clear();
-    return moved;
+    if (!moved)
+        return Replaced::failed;
+    temporary_.clear();
+    return Replaced::done;
 }
 
 void Output::remove_temporary() {
@@ -316,38 +363,8 @@ void Output::remove_temporary() {
     temporary_.clear();
 }
 
-bool is_directory(std::FILE* file) {
-    struct _stat64 info {};
-    return _fstat64(_fileno(file), &info) == 0 && (info.st_mode & _S_IFDIR) != 0;
-}
-
-std::uint64_t file_size(std::FILE* file) {
-    struct _stat64 info {};
-    if (_fstat64(_fileno(file), &info) != 0 || (info.st_mode & _S_IFREG) == 0)
-        return 0;
-    return static_cast<std::uint64_t>(info.st_size);
-}
-
-FileMatch match_file(std::FILE* file, const char* path) {
-    FileIdentity open_identity;
-    const auto open_handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file)));
-    if (open_handle == INVALID_HANDLE_VALUE || !read_identity(open_handle, open_identity))
-        return FileMatch::unknown;
-
-    std::wstring wide_path;
-    try {
-        wide_path = system_path(path);
-    } catch (const std::bad_alloc&) {
-        return FileMatch::unknown;
-    }
-    const HANDLE path_handle = open_to_inspect(wide_path);
-    if (path_handle == INVALID_HANDLE_VALUE)
-        return nothing_there(GetLastError()) ? FileMatch::different : FileMatch::unknown;
-    const Handle held(path_handle);
-    FileIdentity path_identity;
-    if (!read_identity(path_handle, path_identity))
-        return FileMatch::unknown;
-    return same_identity(open_identity, path_identity) ? FileMatch::same : FileMatch::different;
+bool truncate(std::FILE* file) {
+    return _chsize_s(_fileno(file), 0) == 0;
 }
 
 } // namespace vormesta::platform

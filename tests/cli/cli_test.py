@@ -6,14 +6,17 @@ The same cases run against a native build and against a Windows build under an e
 what differs between the two (line ends, separators, case) is an expectation, not a case.
 """
 import argparse
+import atexit
 import concurrent.futures
 import os
 import random
 import re
+import resource
 import shutil
 import signal
 import subprocess
 import sys
+import tempfile
 import time
 from dataclasses import dataclass, field
 from pathlib import Path
@@ -38,13 +41,19 @@ class Case:
              after it.
     expect:  path -> bytes (exact), a golden file's name ("@abc.h"), a declaration
              ("=name": the header's first line names this array) or None (nothing there).
+    owners:  path -> user id, given to the path (not to a link's target) before the run.
     Every file of `files` must hold its bytes after the run, and every link of `links` must
     still be there, whatever happened; no temporary file of the tool may be left.
     In arguments, "{here}" stands for the absolute path of `cwd` and "{sep}" for the folder
     separator, both as the tool's host writes them; in an expected array name "{here}" stands
     for that path made an identifier.
-    only:    "windows", "posix", "linux" or "raw-names" (a host whose file names may hold any
-             bytes) for a case that means something on such a host alone.
+    only:    "windows", "posix", "linux", "raw-names" (a host whose file names may hold any
+             bytes) or "protected-symlinks" (Linux's switch on) for a case that means something
+             on such a host alone.
+    other_user: runs the tool as another user (nobody) where the suite runs as root, in a folder
+             under the system's temporary folder that such a user can reach; Windows' read-only
+             attribute holds for every user, so there the case runs as it is.
+    file_limit: the file-size limit (ulimit -f) in bytes for the run.
     fault:   runs the test build of the tool with this call made to fail ("fread:2").
     prog:    runs the tool through a symbolic link of this name in `cwd`.
     """
@@ -61,6 +70,9 @@ class Case:
     only: str = ""
     fault: str = ""
     prog: str = ""
+    owners: dict = field(default_factory=dict)
+    other_user: bool = False
+    file_limit: int = 0
 
 
 def naming(path, header, name, cwd=".", only=""):
@@ -106,6 +118,28 @@ CASES = {
     "keeps_permission_bits": Case(["abc.txt"], files={"abc.txt": b"ABC"}, stale={"abc.h": KEEP},
                                   modes={"abc.h": 0o640}, expect={"abc.h": "@abc.h"},
                                   only="posix"),
+    # As another user: where the folder refuses the temporary or the rename, a header that user
+    # may write is written in place, as a plain write would; one that user may not write is
+    # refused and kept. A link another user left in a sticky folder is not followed.
+    "other_user_read_only_folder": Case(["abc.txt"], files={"abc.txt": b"ABC"},
+                                        stale={"abc.h": KEEP}, modes={".": 0o555, "abc.h": 0o666},
+                                        expect={"abc.h": "@abc.h"}, cwd="d", other_user=True,
+                                        only="posix"),
+    "other_user_sticky_folder": Case(["abc.txt"], files={"abc.txt": b"ABC"},
+                                     stale={"abc.h": KEEP}, modes={".": 0o1777, "abc.h": 0o666},
+                                     expect={"abc.h": "@abc.h"}, cwd="d", other_user=True,
+                                     only="posix"),
+    "read_only_header": Case(["abc.txt"], stdout=b"couldn't open outfile", status=1,
+                             files={"abc.txt": b"ABC", "abc.h": KEEP},
+                             modes={".": 0o777, "abc.h": 0o444}, cwd="d", other_user=True),
+    "other_user_link_in_sticky_folder": Case(
+        ["abc.txt"], stdout=b"couldn't open outfile", status=1,
+        files={"abc.txt": b"ABC", "../victim/abc.h": KEEP}, links={"abc.h": "../victim/abc.h"},
+        modes={".": 0o1777}, owners={"../victim": 65534, "../victim/abc.h": 65534, "abc.h": 1},
+        cwd="d", other_user=True, only="protected-symlinks"),
+    "file_size_limit": Case(["big.bin"], stdout=b"couldn't write outfile", status=1,
+                            files={"big.bin": bytes(100_000), "big.h": KEEP},
+                            file_limit=100 * 1024, only="posix"),
     "new_header_permission_bits": Case(["abc.txt"], files={"abc.txt": b"ABC"},
                                        modes={"abc.h": 0o644}, expect={"abc.h": "@abc.h"},
                                        only="posix"),
@@ -118,6 +152,10 @@ CASES = {
                                  cwd="run"),
     "name_leading_dot": naming(".profile", ".profile.h", "_profile"),
     "name_dot_opens_component": naming("cfg/.rc", "cfg/.h", "cfg_"),
+    # DOS device names with an extension are files, as current Windows takes them.
+    "name_device_with_extension": naming("nul.dat", "nul.h", "nul"),
+    "name_device_with_other_extension": naming("aux.txt", "aux.h", "aux"),
+    "header_named_like_device": naming("con.c", "con.h", "con"),
     "name_trailing_dot": naming("name.", "name.h", "name", only="posix"),
     # Windows drops a trailing dot from a file name: "name." opens "name".
     "name_trailing_dot_windows": Case(["name."], files={"name": b"x"},
@@ -160,10 +198,6 @@ CASES = {
                                files={"folder.d": None}, expect={"folder.h": None}),
     "folder_at_output": refused(["abc.txt"], b"couldn't open outfile",
                                 files={"abc.txt": b"ABC", "abc.h": None}),
-    # Windows cannot replace a read-only file; the old header stays.
-    "read_only_header": Case(["abc.txt"], stdout=b"couldn't open outfile", status=1,
-                             files={"abc.txt": b"ABC", "abc.h": KEEP}, modes={"abc.h": 0o444},
-                             only="windows"),
     "input_is_output": refused(["x.h"], b"outfile would overwrite infile", files={"x.h": KEEP}),
     "input_is_output_other_script": refused(["été.h"], b"outfile would overwrite infile",
                                             files={"été.h": KEEP}),
@@ -190,10 +224,10 @@ FAULTS = {
     "open_input": ("fopen:1", b"couldn't open infile"),
     "first_read": ("fread:1", b"couldn't read infile"),
     "later_read": ("fread:2", b"couldn't read infile"),
-    "identity_of_input": ("fstat:2", b"couldn't open outfile"),
-    "identity_of_output": ("stat:1", b"couldn't open outfile"),
-    "inspect_output": ("stat:2", b"couldn't open outfile"),
-    "open_output": ("fopen:2", b"couldn't open outfile"),
+    "identity_of_input": ("fstat:1", b"couldn't open outfile"),
+    "inspect_output": ("open:1", b"couldn't open outfile"),
+    "identity_of_output": ("fstat:2", b"couldn't open outfile"),
+    "open_output": ("open:2", b"couldn't open outfile"),
     "rename_output": ("rename:1", b"couldn't write outfile"),
     "first_write": ("fwrite:1", b"couldn't write outfile"),
     "later_write": ("fwrite:6", b"couldn't write outfile"),
@@ -203,14 +237,22 @@ FAULTS = {
     "memory_for_path": ("new:1", b"out of memory"),
     "memory_for_output_name": ("new:2", b"out of memory"),
     "memory_for_array_name": ("new:3", b"out of memory"),
-    "memory_for_link_target": ("new:4", b"out of memory"),
-    "memory_for_temporary_name": ("new:5", b"out of memory"),
-    "memory_for_buffers": ("new:6", b"out of memory"),
+    "memory_for_target_name": ("new:4", b"out of memory"),
+    "memory_for_temporary_name": ("new:6", b"out of memory"),
+    "memory_for_buffers": ("new:7", b"out of memory"),
+    # Where the folder refuses the temporary or the rename, the header is written in place.
+    "temporary_refused": ("open:2:EACCES", None),
+    "rename_refused": ("rename:1:EXDEV", None),
+    "rename_busy": ("rename:1:EBUSY", None),
 }
-# Each starts with an older header in place, which must come through whole.
+# Each starts with an older header in place, which must come through whole unless the run
+# succeeds.
 for step, (call, message) in FAULTS.items():
-    CASES["fault_" + step] = Case([BIG_NAME], stdout=message, status=1, fault=call,
-                                  files={BIG_NAME: BIG, "a_rather_long_input_name.h": KEEP})
+    header = {"a_rather_long_input_name.h": KEEP}
+    CASES["fault_" + step] = Case(
+        [BIG_NAME], stdout=message or b"", status=1 if message else 0, fault=call,
+        files={BIG_NAME: BIG, **(header if message else {})}, stale={} if message else header,
+        expect={} if message else {"a_rather_long_input_name.h": "=a_rather_long_input_name"})
 
 
 def host_kinds():
@@ -218,7 +260,21 @@ def host_kinds():
         return {"windows"}
     # macOS file systems refuse names that are not UTF-8; other POSIX hosts take any bytes.
     raw_names = set() if sys.platform == "darwin" else {"raw-names"}
-    return {"posix", sys.platform} | raw_names
+    kinds = {"posix", sys.platform} | raw_names
+    if os.geteuid() == 0 and SWITCH.is_file() and os.access(SWITCH, os.W_OK):
+        kinds.add("protected-symlinks")
+    return kinds
+
+
+SWITCH = Path("/proc/sys/fs/protected_symlinks")
+
+
+def switch_on():
+    """Turns Linux's protected_symlinks on for the run, and back to what it was after."""
+    was = SWITCH.read_text()
+    if was.strip() == "0":
+        SWITCH.write_text("1")
+        atexit.register(SWITCH.write_text, was)
 
 
 def tool_path(path):
@@ -261,11 +317,19 @@ def lay_out(base, case):
             os.link(fs_path(base, target[1:]), where)
         else:
             os.symlink(target, where)
+    for path, owner in case.owners.items():
+        os.lchown(fs_path(base, path), owner, owner)
 
 
-def run_tool(args, cwd, fault="", link=""):
+NOBODY = 65534
+
+
+def run_tool(args, cwd, fault="", link="", other_user=False, file_limit=0):
     """Runs the tool; returns what it printed, its status and the program name it was given."""
     tool = opts.faulty_tool if fault else opts.tool
+    as_other = other_user and not opts.windows
+    if as_other:  # a copy the other user can reach
+        tool = Path(shutil.copy(tool, Path(cwd).parent))
     env = dict(os.environ, VORMESTA_FAULT=fault) if fault else None
     prog = tool_path(tool)
     if link:
@@ -275,18 +339,22 @@ def run_tool(args, cwd, fault="", link=""):
     sep = "\\" if opts.windows else "/"
     args = [a.replace("{here}", here).replace("{sep}", sep) for a in args]
     command = opts.emulator + [tool] + [as_bytes(a) for a in args]
+    limit = (lambda: resource.setrlimit(resource.RLIMIT_FSIZE, (file_limit,) * 2)) \
+        if file_limit else None
+    who = dict(user=NOBODY, group=NOBODY, extra_groups=[]) if as_other else {}
     done = subprocess.run(command, cwd=cwd, stdout=subprocess.PIPE, stdin=subprocess.DEVNULL,
-                          env=env, timeout=120)
+                          env=env, timeout=120, preexec_fn=limit, **who)
     return done.stdout, done.returncode, prog
 
 
 def check_case(name, case):
     failures = []
-    root = fresh_folder(name)
+    root = fresh_folder(name, shared=case.other_user and not opts.windows)
     base = fs_path(root, case.cwd)
     lay_out(base, case)
 
-    stdout, status, prog = run_tool(case.args, base, case.fault, case.prog)
+    stdout, status, prog = run_tool(case.args, base, case.fault, case.prog, case.other_user,
+                                    case.file_limit)
     want_stdout = case.stdout.replace(b"{prog}", os.fsencode(prog))
     if opts.windows:
         want_stdout = want_stdout.replace(b"\n", b"\r\n")
@@ -329,7 +397,13 @@ def check_case(name, case):
     return failures
 
 
-def fresh_folder(name):
+def fresh_folder(name, shared=False):
+    """A new folder for a case; `shared`: one that every user can reach."""
+    if shared:
+        root = Path(tempfile.mkdtemp(prefix=f"vormesta-{name}-"))
+        root.chmod(0o755)
+        atexit.register(shutil.rmtree, root, True)
+        return root
     root = opts.work / name
     shutil.rmtree(root, ignore_errors=True)
     root.mkdir(parents=True)
@@ -342,32 +416,73 @@ def temporaries_left(root):
 
 def check_killed():
     """Runs stopped part-way by each stop signal: the header is the old one or the new one,
-    whole; a signal the tool catches leaves no temporary and ends the run as that signal does."""
+    whole; a signal the tool catches leaves no temporary and ends the run as that signal does,
+    also where the tool is process 1 (a container's). A temporary never has more permission
+    bits than the header it replaces, from the instant it exists."""
     failures = []
     root = fresh_folder("large_killed_part_way")
     (root / "big.bin").write_bytes(random.Random(2).randbytes(24 << 20))
     run_tool(["big.bin"], root)
     new = (root / "big.h").read_bytes()
-    for delay in (0.01, 0.05, 0.15):
-        for sig in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP, signal.SIGKILL):
-            (root / "big.h").write_bytes(KEEP)
-            run = subprocess.Popen(opts.emulator + [str(opts.tool), "big.bin"], cwd=root,
-                                   stdout=subprocess.DEVNULL)
-            time.sleep(delay)
-            run.send_signal(sig)
-            status = run.wait(timeout=60)
-            header = (root / "big.h").read_bytes()
-            what = f"{sig.name} after {delay} s"
-            seen = "new" if header == new else "old" if header == KEEP else "TORN"
-            print(f"{what}: status {status}, header {seen}")
-            if header not in (KEEP, new):
-                failures.append(f"{what}: a torn header of {len(header)} bytes")
-            if status not in (0, -sig):
-                failures.append(f"{what}: status {status}")
-            if sig != signal.SIGKILL:
-                failures += [f"{what}: {f}" for f in temporaries_left(root)]
-            for leftover in root.glob(".vormesta-*"):
-                leftover.unlink()
+    launchers = {"": []}
+    if shutil.which("unshare"):
+        for extra in ([], ["--user", "--map-root-user"]):
+            command = ["unshare", *extra, "--pid", "--fork"]
+            if subprocess.run(command + ["true"], capture_output=True).returncode == 0:
+                launchers[" as process 1"] = command
+                break
+    if " as process 1" not in launchers:
+        print("as process 1: skipped, unshare cannot make a PID namespace here")
+
+    def stop(run, launcher, sig):
+        """Signals the tool itself, not the launcher: process 1's host process id."""
+        pid = run.pid
+        for _ in range(1000) if launcher else ():
+            children = Path(f"/proc/{run.pid}/task/{run.pid}/children").read_text().split()
+            if children:
+                pid = int(children[0])
+                break
+            time.sleep(0.001)
+        os.kill(pid, sig)
+
+    for launcher_name, launcher in launchers.items():
+        signals = (signal.SIGINT, signal.SIGTERM, signal.SIGHUP)
+        for delay in (0.01, 0.05, 0.15):
+            for sig in signals + (() if launcher else (signal.SIGKILL,)):
+                (root / "big.h").write_bytes(KEEP)
+                run = subprocess.Popen(launcher + opts.emulator + [str(opts.tool), "big.bin"],
+                                       cwd=root, stdout=subprocess.DEVNULL)
+                time.sleep(delay)
+                stop(run, launcher, sig)
+                try:
+                    status = run.wait(timeout=10)
+                except subprocess.TimeoutExpired:
+                    run.kill()
+                    status = run.wait()
+                    failures.append(f"{sig.name}{launcher_name}: still running after 10 s")
+                header = (root / "big.h").read_bytes()
+                what = f"{sig.name} after {delay} s{launcher_name}"
+                seen = "new" if header == new else "old" if header == KEEP else "TORN"
+                print(f"{what}: status {status}, header {seen}")
+                if header not in (KEEP, new):
+                    failures.append(f"{what}: a torn header of {len(header)} bytes")
+                if status not in (0, -sig, 128 + sig):
+                    failures.append(f"{what}: status {status}")
+                if sig != signal.SIGKILL:
+                    failures += [f"{what}: {f}" for f in temporaries_left(root)]
+                for leftover in root.glob(".vormesta-*"):
+                    leftover.unlink()
+
+    if opts.faulty_tool:
+        (root / "big.h").write_bytes(KEEP)
+        os.chmod(root / "big.h", 0o600)
+        run_tool(["big.bin"], root, fault="open:2:KILL")
+        for leftover in root.glob(".vormesta-*"):
+            mode = leftover.stat().st_mode & 0o7777
+            print(f"killed as its temporary was made for a 0600 header: temporary {mode:o}")
+            if mode & ~0o600:
+                failures.append(f"the temporary for a 0600 header was made {mode:o}")
+            leftover.unlink()
     return failures
 
 
@@ -516,9 +631,14 @@ def main():
         if case.only and case.only not in host_kinds():
             print(f"{opts.case}: skipped, means something on a {case.only} host only")
             return 77
+        if case.other_user and not opts.windows and os.geteuid() != 0:
+            print(f"{opts.case}: skipped, running as another user needs root")
+            return 77
         if case.fault and not opts.faulty_tool:
             print(f"{opts.case}: skipped, this build has no way to fail a chosen call")
             return 77
+        if case.only == "protected-symlinks":
+            switch_on()
         failures = check_case(opts.case, case)
     for failure in failures:
         print(f"{opts.case}: {failure}")
