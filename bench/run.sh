@@ -19,7 +19,8 @@ cd "$work"
 printf 'int main(void) { return 0; }\n' >nop.c
 cc -O2 -static nop.c -o nop
 # The floor for the job: read the input, format its bytes through a table, write a temporary
-# beside the header and rename it over the header. No checks, no names, no line layout.
+# beside the header (declaration and closing line too) and rename it over the header. No
+# checks, no names, no line layout.
 cat >writer.c <<'C'
 #include <fcntl.h>
 #include <stdio.h>
@@ -32,6 +33,9 @@ int main(int argc, char** argv) {
         snprintf(table[b], 5, "0x%02X", b), table[b][4] = ',';
     int from = open(argv[1], O_RDONLY), to = open(".floor.tmp", O_WRONLY | O_CREAT | O_EXCL, 0666);
     ssize_t got;
+    static const char head[] = "const unsigned char floor[] = {\n", tail[] = "};\n";
+    if (write(to, head, sizeof head - 1) < 0)
+        return 1;
     while ((got = read(from, in, sizeof in)) > 0) {
         for (ssize_t i = 0; i < got; i++)
             for (int k = 0; k < 5; k++)
@@ -39,7 +43,7 @@ int main(int argc, char** argv) {
         if (write(to, out, 5 * (size_t)got) < 0)
             return 1;
     }
-    return close(to) != 0 || rename(".floor.tmp", argv[2]) != 0;
+    return write(to, tail, sizeof tail - 1) < 0 || close(to) != 0 || rename(".floor.tmp", argv[2]) != 0;
 }
 C
 cc -O2 -static writer.c -o writer

@@ -27,7 +27,7 @@ bool Output::commit() {
     if (placed && !temporary_.empty()) {
         const Replaced replaced = replace_target();
         placed = replaced == Replaced::done ||
-                 (replaced == Replaced::refused && in_place_ && copy_temporary_in_place());
+                 (replaced == Replaced::refused && copy_temporary_in_place());
     }
     if (!placed) {
         discard();
@@ -45,7 +45,7 @@ void Output::discard() {
 }
 
 bool Output::write_in_place() {
-    if (!in_place_ || !truncate(in_place_))
+    if ((!in_place_ && !open_in_place()) || !truncate(in_place_))
         return false;
     file_ = std::exchange(in_place_, nullptr);
     return true;
@@ -55,7 +55,7 @@ bool Output::write_in_place() {
 // header itself, which may leave it partial if this fails part-way.
 bool Output::copy_temporary_in_place() {
     const std::unique_ptr<std::FILE, FileCloser> from(open_input(temporary_.c_str()));
-    if (!from || !truncate(in_place_))
+    if (!from || (!in_place_ && !open_in_place()) || !truncate(in_place_))
         return false;
     char block[1 << 15];
     std::size_t got;

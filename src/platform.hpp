@@ -81,6 +81,8 @@ class Output {
     bool create_temporary(int permissions);
     Replaced replace_target();
     void remove_temporary();
+    // Opens the existing header for writing, unless that is done already.
+    bool open_in_place();
     // Where the temporary is refused: the existing header, emptied, becomes the output.
     bool write_in_place();
     bool copy_temporary_in_place();
@@ -89,6 +91,7 @@ class Output {
     std::FILE* in_place_ = nullptr; // the existing header, open for writing, where it may be
     std::string target_;            // the file the path ends at
     std::string temporary_;         // empty when there is none (written in place)
+    char buffer_[8192];             // the temporary's stream buffer: no allocation, no look
 };
 
 // Empties an open file.

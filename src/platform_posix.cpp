@@ -98,14 +98,18 @@ FileId id_of(const struct stat& info) {
     return {static_cast<std::uint64_t>(info.st_dev), 0, static_cast<std::uint64_t>(info.st_ino)};
 }
 
-// What lies at the header's path, opened for writing but not emptied: this one open tells
-// whether it is there, what it is, and whether this user may write it. A link is followed by
-// the kernel, so that its checks (fs.protected_symlinks) hold. -1 with errno ENOENT: nothing.
-int open_existing(const char* path, bool& is_link) {
-    constexpr int flags = O_WRONLY | O_CLOEXEC | O_NOCTTY;
-    const int descriptor = ::open(path, flags | O_NOFOLLOW);
-    is_link = descriptor < 0 && (errno == ELOOP || errno == EMLINK);
-    return is_link ? ::open(path, flags) : descriptor;
+// Whether this user may write a file, from its owner and bits alone where they settle it (root,
+// or the owner); otherwise by opening it for writing, which also hands the file over.
+bool may_write(const char* path, const struct stat& info, std::FILE*& opened) {
+    const uid_t user = geteuid();
+    if (user == 0 || info.st_uid == user)
+        return user == 0 || (info.st_mode & S_IWUSR) != 0;
+    const int descriptor = ::open(path, O_WRONLY | O_CLOEXEC | O_NOCTTY | O_NOFOLLOW);
+    if (descriptor < 0)
+        return false;
+    if (!(opened = fdopen(descriptor, "wb")))
+        ::close(descriptor);
+    return opened != nullptr;
 }
 
 bool refused_by_folder(int error) {
@@ -124,8 +128,13 @@ void print(std::string_view text) {
     std::fwrite(text.data(), 1, text.size(), stdout);
 }
 
+// Read in large blocks by its callers: a buffer of its own would only cost a copy (and a look
+// at the file to size it).
 std::FILE* open_input(const char* path) {
-    return std::fopen(path, "rb");
+    std::FILE* const file = std::fopen(path, "rb");
+    if (file)
+        std::setvbuf(file, nullptr, _IONBF, 0);
+    return file;
 }
 
 bool inspect_input(std::FILE* file, InputFacts& facts) {
@@ -140,28 +149,43 @@ bool inspect_input(std::FILE* file, InputFacts& facts) {
 
 Output::Opened Output::open(const char* path, const FileId& input) {
     try {
-        bool is_link = false;
-        const int descriptor = open_existing(path, is_link);
-        if (descriptor < 0 && errno != ENOENT)
+        // One look at the path. A link is then followed by the kernel, so that its checks
+        // (fs.protected_symlinks) hold, and its end named by reading the links.
+        struct stat info {};
+        bool exists = lstat(path, &info) == 0;
+        if (!exists && errno != ENOENT)
             return Opened::failed;
-        target_ = is_link ? follow_links(path) : std::string(path);
-        int permissions = -1; // a new header's: 0666 less the umask
-        if (descriptor >= 0) {
-            struct stat info {};
-            if (fstat(descriptor, &info) != 0 || !(in_place_ = fdopen(descriptor, "wb"))) {
+        target_ = path;
+        if (exists && S_ISLNK(info.st_mode)) {
+            const int descriptor = ::open(path, O_WRONLY | O_CLOEXEC | O_NOCTTY);
+            exists = descriptor >= 0;
+            if (!exists && errno != ENOENT)
+                return Opened::failed;
+            if (exists && (fstat(descriptor, &info) != 0 || !(in_place_ = fdopen(descriptor, "wb")))) {
                 ::close(descriptor);
                 return Opened::failed;
             }
-            if (id_of(info) == input)
-                return Opened::is_input;
-            // Devices and FIFOs cannot be replaced: they are written as they are.
-            if (!S_ISREG(info.st_mode)) {
-                file_ = std::exchange(in_place_, nullptr);
-                return Opened::ok;
-            }
-            permissions = static_cast<int>(info.st_mode & 07777);
+            target_ = follow_links(path);
         }
-        if (create_temporary(permissions))
+        if (!exists)
+            return create_temporary(-1) ? Opened::ok : Opened::failed;
+        if (id_of(info) == input)
+            return Opened::is_input;
+        if (S_ISDIR(info.st_mode)) {
+            errno = EISDIR;
+            return Opened::failed;
+        }
+        // Devices and FIFOs cannot be replaced: they are written as they are.
+        if (!S_ISREG(info.st_mode)) {
+            file_ = in_place_ ? std::exchange(in_place_, nullptr) : std::fopen(path, "wb");
+            return file_ ? Opened::ok : Opened::failed;
+        }
+        // A header this user may not write is kept, as a plain write would have to.
+        if (!in_place_ && !may_write(path, info, in_place_)) {
+            errno = EACCES;
+            return Opened::failed;
+        }
+        if (create_temporary(static_cast<int>(info.st_mode & 07777)))
             return Opened::ok;
         if (refused_by_folder(errno) && write_in_place())
             return Opened::ok;
@@ -171,6 +195,13 @@ Output::Opened Output::open(const char* path, const FileId& input) {
         errno = ENOMEM;
         return Opened::failed;
     }
+}
+
+bool Output::open_in_place() {
+    const int descriptor = ::open(target_.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY);
+    if (descriptor >= 0 && !(in_place_ = fdopen(descriptor, "wb")))
+        ::close(descriptor);
+    return in_place_ != nullptr;
 }
 
 // A name of this run's own beside the target (O_EXCL creates it or fails): another run's
@@ -193,7 +224,7 @@ bool Output::create_temporary(int permissions) {
         temporary_ = std::move(name);
         pending_temporary = temporary_.c_str();
         // The umask may have taken bits the existing header has: give them back.
-        if ((permissions >= 0 && fchmod(descriptor, permissions) != 0) ||
+        if ((permissions >= 0 && fchmod(descriptor, static_cast<mode_t>(permissions)) != 0) ||
             !(file_ = fdopen(descriptor, "wb"))) {
             const int error = errno;
             ::close(descriptor);
@@ -201,6 +232,7 @@ bool Output::create_temporary(int permissions) {
             errno = error;
             return false;
         }
+        std::setvbuf(file_, buffer_, _IOFBF, sizeof buffer_);
         return true;
     }
     return false;

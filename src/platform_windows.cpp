@@ -290,8 +290,7 @@ Output::Opened Output::open(const char* path, const FileId& input) {
         if (create_temporary(-1))
             return Opened::ok;
         // A folder that lets the header be written but no file be made beside it.
-        if (errno == EACCES && (in_place_ = _wfopen(to_wide(target_).c_str(), L"r+b")) &&
-            write_in_place())
+        if (errno == EACCES && write_in_place())
             return Opened::ok;
         return Opened::failed;
     } catch (const std::bad_alloc&) {
@@ -356,6 +355,11 @@ Output::Replaced Output::replace_target() {
         return Replaced::failed;
     temporary_.clear();
     return Replaced::done;
+}
+
+bool Output::open_in_place() {
+    in_place_ = _wfopen(to_wide(target_).c_str(), L"r+b");
+    return in_place_ != nullptr;
 }
 
 void Output::remove_temporary() {

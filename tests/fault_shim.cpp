@@ -1,10 +1,10 @@
 // Linked into a test build of the tool only: makes one chosen call fail, so that every I/O step
 // of a run can be shown to fail cleanly. VORMESTA_FAULT=fread:2 fails the second fread, and
-// likewise fopen, open, fwrite, fflush, fclose, fstat, rename, and new (an allocation);
+// likewise fopen, open, fwrite, fflush, fclose, fstat, lstat, rename, and new (an allocation);
 // VORMESTA_FAULT=rename:1:EXDEV fails it with that error instead of the call's usual one, and
 // open:2:KILL lets the second open happen and then kills the process outright.
 // The C library calls are reached through the linker's --wrap, under the names that 64-bit file
-// offsets give them (fopen64, open64, fstat64); `new` is replaced outright.
+// offsets give them (fopen64, open64, fstat64, lstat64); `new` is replaced outright.
 #include <cerrno>
 #include <csignal>
 #include <cstdarg>
@@ -64,6 +64,7 @@ int __real_fflush(std::FILE* file);
 int __real_fclose(std::FILE* file);
 int __real_fstat64(int descriptor, struct stat* info);
 int __real_open64(const char* path, int flags, ...);
+int __real_lstat64(const char* path, struct stat* info);
 int __real_rename(const char* from, const char* to);
 
 std::FILE* __wrap_fopen64(const char* path, const char* mode) {
@@ -125,6 +126,12 @@ int __wrap_open64(const char* path, int flags, ...) {
     if (fault == kill_after)
         raise(SIGKILL);
     return descriptor;
+}
+
+int __wrap_lstat64(const char* path, struct stat* info) {
+    if (should_fail("lstat", EIO))
+        return -1;
+    return __real_lstat64(path, info);
 }
 
 int __wrap_rename(const char* from, const char* to) {
