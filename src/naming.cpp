@@ -1,6 +1,7 @@
 #include "naming.hpp"
 
 #include <algorithm>
+#include <cstdint>
 #include <iterator>
 #include <string_view>
 
@@ -41,21 +42,18 @@ constexpr std::string_view keywords[] = {
 };
 // clang-format on
 
-// Names the C library, POSIX, MinGW-w64's runtime or the compilers declare or define at file
-// scope: an array of such a name would not compile after the usual includes. The list is the
-// same on every host, so an array's name never depends on the machine that made it.
-constexpr std::string_view reserved_names[] = {
+// Names the C libraries, POSIX, Windows, the C++ library or the compilers declare or define
+// at file scope: an array of such a name would not compile after the usual includes. The list
+// is the same on every host, so an array's name never depends on the machine that made it. One
+// sorted block of names, each closed by a NUL, and where each starts: a lookup reads only the
+// few pages that its halving touches.
 #include "reserved_names.inc"
-};
 
-constexpr bool is_sorted_strictly(const std::string_view* first, const std::string_view* last) {
-    for (; first + 1 < last; ++first)
-        if (!(first[0] < first[1]))
-            return false;
-    return true;
+constexpr std::size_t reserved_count = std::size(reserved_offsets) - 1;
+
+std::string_view reserved_name(std::size_t i) {
+    return {reserved_text + reserved_offsets[i], reserved_offsets[i + 1] - reserved_offsets[i] - 1};
 }
-static_assert(is_sorted_strictly(std::begin(reserved_names), std::end(reserved_names)),
-              "reserved_names.inc must stay sorted: it is searched by halves");
 
 } // namespace
 
@@ -64,7 +62,19 @@ bool is_keyword(std::string_view name) {
 }
 
 bool is_reserved(std::string_view name) {
-    return std::binary_search(std::begin(reserved_names), std::end(reserved_names), name);
+    std::size_t low = 0;
+    std::size_t high = reserved_count;
+    while (low < high) {
+        const std::size_t middle = low + (high - low) / 2;
+        const int order = reserved_name(middle).compare(name);
+        if (order == 0)
+            return true;
+        if (order < 0)
+            low = middle + 1;
+        else
+            high = middle;
+    }
+    return false;
 }
 
 std::size_t find_base_length(const std::string& path) {

@@ -61,6 +61,11 @@ INSTANTIATE_TEST_SUITE_P(
         NamingCase{"__LINE__.bin", 8, "__LINE__.h", "__LINE___"},
         NamingCase{"NULL.bin", 4, "NULL.h", "NULL_"},
         NamingCase{"_SIZE_T.c", 7, "_SIZE_T.h", "_SIZE_T__"},
+        // <windows.h>, other C libraries (musl, BSD, macOS) and the C++ library's global names.
+        NamingCase{"interface.json", 9, "interface.h", "interface_"},
+        NamingCase{"near.png", 4, "near.h", "near_"},
+        NamingCase{"strlcpy.txt", 7, "strlcpy.h", "strlcpy_"},
+        NamingCase{"abi.bin", 3, "abi.h", "abi_"},
         NamingCase{"icons/index.html", 11, "icons/index.h", "icons_index"},
         // Only whole keywords are changed.
         NamingCase{"dir/int", 7, "dir/int.h", "dir_int"}, NamingCase{"Int.png", 3, "Int.h", "Int"},
