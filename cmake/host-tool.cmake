@@ -1,17 +1,20 @@
-# A cross build whose programs cannot run on the build machine (a toolchain for another target
-# and no emulator): vormesta_embed runs a copy of the tool built for the build machine, with the
-# build machine's own compilers, unless VORMESTA_EXECUTABLE names an existing one.
+# A copy of the tool built apart from the project's own configurations: in Release, with the build
+# machine's default compilers (no toolchain file is handed on). For a cross build whose programs
+# cannot run on the build machine, and for multi-config generators, where one header per file
+# must serve every configuration (switching Debug -> Release -> Debug embeds nothing again).
+# vormesta_embed then runs it, unless VORMESTA_EXECUTABLE names an existing tool.
+include_guard(GLOBAL)
 include(ExternalProject)
 
-if(NOT VORMESTA_EXECUTABLE)
-  set(host_dir "${CMAKE_CURRENT_BINARY_DIR}/host")
-  set(host_tool "${host_dir}/bin/vormesta")
-  if(CMAKE_HOST_WIN32)
-    string(APPEND host_tool ".exe")
+function(_vormesta_build_host_tool source_dir)
+  get_property(built GLOBAL PROPERTY VORMESTA_EMBED_TOOL)
+  if(built OR VORMESTA_EXECUTABLE)
+    return()
   endif()
-  # No toolchain file is handed on: the build machine's default compilers build it.
+  set(host_dir "${CMAKE_BINARY_DIR}/vormesta_host")
+  set(host_tool "${host_dir}/bin/vormesta${CMAKE_HOST_EXECUTABLE_SUFFIX}")
   ExternalProject_Add(vormesta_host
-    SOURCE_DIR "${PROJECT_SOURCE_DIR}"
+    SOURCE_DIR "${source_dir}"
     BINARY_DIR "${host_dir}"
     CMAKE_ARGS -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF -DVORMESTA_INSTALL=OFF
                "-DCMAKE_RUNTIME_OUTPUT_DIRECTORY=${host_dir}/bin"
@@ -20,7 +23,6 @@ if(NOT VORMESTA_EXECUTABLE)
     INSTALL_COMMAND ""
     BUILD_ALWAYS ON
     BUILD_BYPRODUCTS "${host_tool}")
-  add_executable(vormesta::vormesta IMPORTED GLOBAL)
-  set_target_properties(vormesta::vormesta PROPERTIES IMPORTED_LOCATION "${host_tool}")
+  set_property(GLOBAL PROPERTY VORMESTA_EMBED_TOOL "${host_tool}")
   set_property(GLOBAL PROPERTY VORMESTA_HOST_BUILD vormesta_host)
-endif()
+endfunction()

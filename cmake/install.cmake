@@ -16,7 +16,7 @@ write_basic_package_version_file(${CMAKE_CURRENT_BINARY_DIR}/vormestaConfigVersi
   COMPATIBILITY SameMajorVersion ARCH_INDEPENDENT)
 install(FILES ${CMAKE_CURRENT_BINARY_DIR}/vormestaConfig.cmake
               ${CMAKE_CURRENT_BINARY_DIR}/vormestaConfigVersion.cmake
-              cmake/VormestaEmbed.cmake
+              cmake/VormestaEmbed.cmake cmake/VormestaDeclare.cmake
         DESTINATION ${package_dir})
 
 set(CPACK_PACKAGE_NAME vormesta)

@@ -1,8 +1,10 @@
 /* <string.h> must still be the C library's, "string.h" the embedded file's. */
 #include <string.h>
 
-#include "icon.h"   /* from the assets library */
-#include "string.h" /* array string */
+#include "gen/made.h" /* array gen_made, a file the build made */
+#include "icon.h"     /* from the assets library */
+#include "shared.h"   /* declares the array shared, defined in guest_data */
+#include "string.h"   /* array string */
 
 static int holds(const unsigned char* array, size_t size, const char* text) {
     return size == strlen(text) && memcmp(array, text, size) == 0;
@@ -10,7 +12,9 @@ static int holds(const unsigned char* array, size_t size, const char* text) {
 
 int main(void) {
     return holds(string, sizeof string, "embedded by a guest\n") &&
-                   holds(icon, sizeof icon, "an assets library hands this on\n")
+                   holds(icon, sizeof icon, "an assets library hands this on\n") &&
+                   holds(gen_made, sizeof gen_made, "an assets library hands this on\n") &&
+                   holds(shared, sizeof shared, "compiled once, declared for every caller\n")
                ? 0
                : 1;
 }
