@@ -131,10 +131,11 @@ set ylabel "milliseconds"
 set xtics ("0 B" 1, "1 KiB" 1024, "4 KiB" 4096, "64 KiB" 65536, "1 MiB" 1048576, "64 MiB" 67108864, "256 MiB" 268435456) rotate by -40
 set key top left Left reverse
 set grid
+# Solid lines only: some SVG renderers join a dashed series to its key sample.
 plot "$work/curve.dat" using 1:2 with linespoints lw 2 title "vormesta", \
      "" using 1:3 with linespoints lw 2 title "xxd -i", \
-     "" using 1:4 with linespoints lw 2 dt 2 title "static do-nothing program", \
-     "" using 1:5 with linespoints lw 2 dt 3 title "floor: static program formatting and replacing"
+     "" using 1:4 with linespoints lw 1 pt 4 title "static do-nothing program", \
+     "" using 1:5 with linespoints lw 1 pt 6 title "floor: static program formatting and replacing"
 PLOT
     echo "curve: $svg"
 fi

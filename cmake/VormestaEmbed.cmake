@@ -91,12 +91,19 @@ function(_vormesta_add_include_folder target scope root)
   endif()
 endfunction()
 
-# Stages each file under `root` and runs the tool on it there; `header_var` gets the headers.
+# Stages each file under `root` and runs the tool on it there, the header's path taken below
+# `base_dir` (relative to the calling folder) or the calling folders; `headers_var` gets the
+# headers' paths below `root`.
 # With `declarations` (a folder), each file's custom command also writes a declaration of its
 # array with the bound into that folder, under the same relative path. `caller` names the
 # function for messages.
-function(_vormesta_embed_files caller target target_id root base files headers_var declarations)
+function(_vormesta_embed_files caller target root base_dir files headers_var declarations)
   _vormesta_tool(tool tool_depends)
+  string(MAKE_C_IDENTIFIER "${target}" target_id)
+  set(base "")
+  if(base_dir)
+    get_filename_component(base "${base_dir}" ABSOLUTE BASE_DIR "${CMAKE_CURRENT_SOURCE_DIR}")
+  endif()
   set(headers "")
   foreach(file IN LISTS files)
     get_filename_component(source "${file}" ABSOLUTE BASE_DIR "${CMAKE_CURRENT_SOURCE_DIR}")
@@ -198,14 +205,9 @@ function(vormesta_embed target)
   if(NOT arg_SCOPE MATCHES "^(PRIVATE|PUBLIC|INTERFACE)$")
     message(FATAL_ERROR "vormesta_embed: SCOPE is PRIVATE, PUBLIC or INTERFACE, not '${arg_SCOPE}'")
   endif()
-  set(base "")
-  if(arg_BASE_DIR)
-    get_filename_component(base "${arg_BASE_DIR}" ABSOLUTE BASE_DIR "${CMAKE_CURRENT_SOURCE_DIR}")
-  endif()
-
   string(MAKE_C_IDENTIFIER "${target}" target_id)
   _vormesta_call_folder(vormesta_embed "${target}" root suffix)
-  _vormesta_embed_files(vormesta_embed "${target}" "${target_id}" "${root}" "${base}"
+  _vormesta_embed_files(vormesta_embed "${target}" "${root}" "${arg_BASE_DIR}"
                         "${arg_UNPARSED_ARGUMENTS}" headers "")
   list(TRANSFORM headers PREPEND "${root}/")
   add_custom_target(${target_id}_vormesta_embed${suffix} DEPENDS ${headers})
@@ -230,15 +232,9 @@ function(vormesta_add_library name)
   if(arg_OBJECT)
     set(kind OBJECT)
   endif()
-  set(base "")
-  if(arg_BASE_DIR)
-    get_filename_component(base "${arg_BASE_DIR}" ABSOLUTE BASE_DIR "${CMAKE_CURRENT_SOURCE_DIR}")
-  endif()
-
-  string(MAKE_C_IDENTIFIER "${name}" target_id)
   _vormesta_call_folder(vormesta_library "${name}" root suffix)
   set(declarations "${root}/include")
-  _vormesta_embed_files(vormesta_add_library "${name}" "${target_id}" "${root}/data" "${base}"
+  _vormesta_embed_files(vormesta_add_library "${name}" "${root}/data" "${arg_BASE_DIR}"
                         "${arg_UNPARSED_ARGUMENTS}" headers "${declarations}")
   # C where the project has it, C++ otherwise: the same text compiles as either.
   get_property(languages GLOBAL PROPERTY ENABLED_LANGUAGES)
