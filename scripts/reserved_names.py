@@ -215,9 +215,9 @@ def main():
         for strict in ("", "-std=c++17" if compiler.endswith("++") else "-std=c17"):
             names |= macros(compiler, "", [*target, *([strict] if strict else [])])
     names |= set(DYNAMIC) | set(MSVC) | {"main"} | extra_names()
+    names -= keywords()
     new = names - committed_names()
     names |= committed_names()
-    names -= keywords()
     names = sorted(names)
     print(f"added {len(new)} names, {len(names)} in all", file=sys.stderr)
 
