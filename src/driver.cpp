@@ -81,8 +81,8 @@ bool convert_file(const char* input_path) {
     }
 
     // Written in binary: the writer puts the host's own line end in, as text mode would.
-    vormesta::WriteResult result = vormesta::write_array(in.get(), out.file(), array_name,
-                                                         platform::line_end, input.size);
+    vormesta::WriteResult result =
+        vormesta::write_array(in.get(), out.file(), array_name, platform::line_end, input.size);
     if (!close_input(in) && result == vormesta::WriteResult::ok)
         result = vormesta::WriteResult::read_failed;
     if (result == vormesta::WriteResult::ok && !out.commit())

@@ -2,7 +2,9 @@
 // temporary, puts it over the target and removes it.
 #include "platform.hpp"
 
+#include <cerrno>
 #include <memory>
+#include <new>
 #include <utility>
 
 namespace vormesta::platform {
@@ -18,6 +20,25 @@ void close(std::FILE*& file) {
 }
 
 } // namespace
+
+Output::Opened Output::open(const char* path, const FileId& input) {
+    try {
+        int permissions = -1;
+        const Opened found = find_target(path, input, permissions);
+        if (found != Opened::ok || file_)
+            return found;
+        if (create_temporary(permissions))
+            return Opened::ok;
+        // A folder that lets the header be written but no file be made beside it.
+        if ((errno == EACCES || errno == EPERM || errno == EROFS) && write_in_place())
+            return Opened::ok;
+        return Opened::failed;
+    } catch (const std::bad_alloc&) {
+        discard();
+        errno = ENOMEM;
+        return Opened::failed;
+    }
+}
 
 bool Output::commit() {
     std::FILE* const file = std::exchange(file_, nullptr);

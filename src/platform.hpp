@@ -75,8 +75,11 @@ class Output {
   private:
     enum class Replaced { done, refused, failed };
 
-    // Each host's own: make a new file beside the target, put it over the target (`refused`
-    // where the folder forbids it but the header may still be written), remove it.
+    // Each host's own. Finds the file the path ends at (`target_`) and, for an existing
+    // header, its permission bits; a path that cannot be replaced gets `file_` at once.
+    Opened find_target(const char* path, const FileId& input, int& permissions);
+    // Makes a new file beside the target, puts it over the target (`refused` where the folder
+    // forbids it but the header may still be written), removes it.
     // `permissions`: the existing header's bits, or -1 for a new header.
     bool create_temporary(int permissions);
     Replaced replace_target();

@@ -112,10 +112,6 @@ bool may_write(const char* path, const struct stat& info, std::FILE*& opened) {
     return opened != nullptr;
 }
 
-bool refused_by_folder(int error) {
-    return error == EACCES || error == EPERM || error == EROFS;
-}
-
 } // namespace
 
 const std::string_view line_end = "\n";
@@ -147,54 +143,45 @@ bool inspect_input(std::FILE* file, InputFacts& facts) {
     return true;
 }
 
-Output::Opened Output::open(const char* path, const FileId& input) {
-    try {
-        // One look at the path. A link is then followed by the kernel, so that its checks
-        // (fs.protected_symlinks) hold, and its end named by reading the links.
-        struct stat info {};
-        bool exists = lstat(path, &info) == 0;
+Output::Opened Output::find_target(const char* path, const FileId& input, int& permissions) {
+    // One look at the path. A link is then followed by the kernel, so that its checks
+    // (fs.protected_symlinks) hold, and its end named by reading the links.
+    struct stat info {};
+    bool exists = lstat(path, &info) == 0;
+    if (!exists && errno != ENOENT)
+        return Opened::failed;
+    target_ = path;
+    if (exists && S_ISLNK(info.st_mode)) {
+        const int descriptor = ::open(path, O_WRONLY | O_CLOEXEC | O_NOCTTY);
+        exists = descriptor >= 0;
         if (!exists && errno != ENOENT)
             return Opened::failed;
-        target_ = path;
-        if (exists && S_ISLNK(info.st_mode)) {
-            const int descriptor = ::open(path, O_WRONLY | O_CLOEXEC | O_NOCTTY);
-            exists = descriptor >= 0;
-            if (!exists && errno != ENOENT)
-                return Opened::failed;
-            if (exists && (fstat(descriptor, &info) != 0 || !(in_place_ = fdopen(descriptor, "wb")))) {
-                ::close(descriptor);
-                return Opened::failed;
-            }
-            target_ = follow_links(path);
-        }
-        if (!exists)
-            return create_temporary(-1) ? Opened::ok : Opened::failed;
-        if (id_of(info) == input)
-            return Opened::is_input;
-        if (S_ISDIR(info.st_mode)) {
-            errno = EISDIR;
+        if (exists && (fstat(descriptor, &info) != 0 || !(in_place_ = fdopen(descriptor, "wb")))) {
+            ::close(descriptor);
             return Opened::failed;
         }
-        // Devices and FIFOs cannot be replaced: they are written as they are.
-        if (!S_ISREG(info.st_mode)) {
-            file_ = in_place_ ? std::exchange(in_place_, nullptr) : std::fopen(path, "wb");
-            return file_ ? Opened::ok : Opened::failed;
-        }
-        // A header this user may not write is kept, as a plain write would have to.
-        if (!in_place_ && !may_write(path, info, in_place_)) {
-            errno = EACCES;
-            return Opened::failed;
-        }
-        if (create_temporary(static_cast<int>(info.st_mode & 07777)))
-            return Opened::ok;
-        if (refused_by_folder(errno) && write_in_place())
-            return Opened::ok;
-        return Opened::failed;
-    } catch (const std::bad_alloc&) {
-        discard();
-        errno = ENOMEM;
+        target_ = follow_links(path);
+    }
+    if (!exists)
+        return Opened::ok;
+    if (id_of(info) == input)
+        return Opened::is_input;
+    if (S_ISDIR(info.st_mode)) {
+        errno = EISDIR;
         return Opened::failed;
     }
+    // Devices and FIFOs cannot be replaced: they are written as they are.
+    if (!S_ISREG(info.st_mode)) {
+        file_ = in_place_ ? std::exchange(in_place_, nullptr) : std::fopen(path, "wb");
+        return file_ ? Opened::ok : Opened::failed;
+    }
+    // A header this user may not write is kept, as a plain write would have to.
+    if (!in_place_ && !may_write(path, info, in_place_)) {
+        errno = EACCES;
+        return Opened::failed;
+    }
+    permissions = static_cast<int>(info.st_mode & 07777);
+    return Opened::ok;
 }
 
 bool Output::open_in_place() {

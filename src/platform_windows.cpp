@@ -41,12 +41,12 @@ bool names_device(std::wstring_view path) {
     std::wstring name(path.substr(slash == std::wstring_view::npos ? 0 : slash + 1));
     for (wchar_t& c : name)
         c = c >= L'a' && c <= L'z' ? static_cast<wchar_t>(c - L'a' + L'A') : c;
-    static const wchar_t* const devices[] = {L"NUL", L"CON", L"PRN", L"AUX", L"CONIN$",
-                                             L"CONOUT$"};
+    static const wchar_t* const devices[] = {L"NUL", L"CON", L"PRN", L"AUX", L"CONIN$", L"CONOUT$"};
     for (const wchar_t* device : devices)
         if (name == device)
             return true;
-    return name.size() == 4 && (name.compare(0, 3, L"COM") == 0 || name.compare(0, 3, L"LPT") == 0) &&
+    return name.size() == 4 &&
+           (name.compare(0, 3, L"COM") == 0 || name.compare(0, 3, L"LPT") == 0) &&
            name[3] >= L'1' && name[3] <= L'9';
 }
 
@@ -74,9 +74,8 @@ std::wstring system_path(const char* path) {
     // GetFullPathNameW makes nul.dat the device \\.\nul: the file named is the file meant.
     if (starts_with(full, LR"(\\.\)") && !starts_with(wide, LR"(\\.\)") && !names_device(wide)) {
         const std::size_t slash = wide.find_last_of(L"\\/");
-        const std::wstring folder = full_path(slash == std::wstring::npos
-                                                  ? std::wstring(L".")
-                                                  : wide.substr(0, slash + 1));
+        const std::wstring folder =
+            full_path(slash == std::wstring::npos ? std::wstring(L".") : wide.substr(0, slash + 1));
         if (folder.empty())
             return wide;
         std::wstring name = wide.substr(slash == std::wstring::npos ? 0 : slash + 1);
@@ -253,51 +252,38 @@ bool inspect_input(std::FILE* file, InputFacts& facts) {
     return true;
 }
 
-Output::Opened Output::open(const char* path, const FileId& input) {
-    try {
-        const std::wstring wide = system_path(path);
-        const HANDLE existing = open_to_inspect(wide);
-        if (existing == INVALID_HANDLE_VALUE) {
-            if (!nothing_there(GetLastError()))
-                return Opened::failed;
-            target_ = to_utf8(wide.c_str());
-            return create_temporary(-1) ? Opened::ok : Opened::failed;
-        }
-        const Handle held(existing);
-        FileId id;
-        BY_HANDLE_FILE_INFORMATION info{};
-        if (!read_identity(existing, id) || !GetFileInformationByHandle(existing, &info))
+Output::Opened Output::find_target(const char* path, const FileId& input, int&) {
+    const std::wstring wide = system_path(path);
+    const HANDLE existing = open_to_inspect(wide);
+    if (existing == INVALID_HANDLE_VALUE) {
+        if (!nothing_there(GetLastError()))
             return Opened::failed;
-        if (id == input)
-            return Opened::is_input;
-        if (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-            errno = EISDIR;
-            return Opened::failed;
-        }
-        // A read-only header is refused, as opening it for writing would be.
-        if (info.dwFileAttributes & FILE_ATTRIBUTE_READONLY) {
-            errno = EACCES;
-            return Opened::failed;
-        }
-        // NUL, CON and the like cannot be replaced.
-        if (GetFileType(existing) != FILE_TYPE_DISK) {
-            file_ = _wfopen(wide.c_str(), L"wb");
-            return file_ ? Opened::ok : Opened::failed;
-        }
-        target_ = to_utf8(final_path(existing).c_str());
-        if (target_.empty())
-            return Opened::failed;
-        if (create_temporary(-1))
-            return Opened::ok;
-        // A folder that lets the header be written but no file be made beside it.
-        if (errno == EACCES && write_in_place())
-            return Opened::ok;
+        target_ = to_utf8(wide.c_str());
+        return Opened::ok;
+    }
+    const Handle held(existing);
+    FileId id;
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!read_identity(existing, id) || !GetFileInformationByHandle(existing, &info))
         return Opened::failed;
-    } catch (const std::bad_alloc&) {
-        discard();
-        errno = ENOMEM;
+    if (id == input)
+        return Opened::is_input;
+    if (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+        errno = EISDIR;
         return Opened::failed;
     }
+    // A read-only header is refused, as opening it for writing would be.
+    if (info.dwFileAttributes & FILE_ATTRIBUTE_READONLY) {
+        errno = EACCES;
+        return Opened::failed;
+    }
+    // NUL, CON and the like cannot be replaced.
+    if (GetFileType(existing) != FILE_TYPE_DISK) {
+        file_ = _wfopen(wide.c_str(), L"wb");
+        return file_ ? Opened::ok : Opened::failed;
+    }
+    target_ = to_utf8(final_path(existing).c_str());
+    return target_.empty() ? Opened::failed : Opened::ok;
 }
 
 // A name of this run's own beside the target (CREATE_NEW creates it or fails): a leftover of a

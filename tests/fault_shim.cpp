@@ -37,7 +37,10 @@ int fault_for(const char* name, int usual) {
     static const struct {
         const char* name;
         int value;
-    } errors[] = {{":EACCES", EACCES}, {":EPERM", EPERM}, {":EXDEV", EXDEV}, {":EBUSY", EBUSY},
+    } errors[] = {{":EACCES", EACCES},
+                  {":EPERM", EPERM},
+                  {":EXDEV", EXDEV},
+                  {":EBUSY", EBUSY},
                   {":KILL", kill_after}};
     for (const auto& error : errors)
         if (std::strcmp(rest, error.name) == 0)

@@ -51,8 +51,8 @@ int main() {
     all &= same_as_file(features, sizeof features, source + "/features.json");
     all &= same_as_file(gen_blob, sizeof gen_blob, binary + "/gen/blob.bin");
     all &= same_as_file(icons_app, sizeof icons_app, source + "/../shared/icons/app.ico");
-    all &= same_as_file(library_greeting, sizeof library_greeting,
-                        source + "/library/greeting.txt");
+    all &=
+        same_as_file(library_greeting, sizeof library_greeting, source + "/library/greeting.txt");
     all &= same_as_file(library_table, sizeof library_table, source + "/library/table.bin");
     all &= library_agrees();
     return all ? 0 : 1;
