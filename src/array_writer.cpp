@@ -86,7 +86,8 @@ std::size_t format_items(const unsigned char* bytes, std::size_t count, std::uin
 }
 
 WriteResult write_array(std::FILE* in, std::FILE* out, const std::string& array_name,
-                        std::string_view line_end, std::uint64_t expected_size) {
+                        std::string_view line_end, std::uint64_t expected_size,
+                        std::uint64_t* bytes_read) {
     Buffers buffers;
     if (!buffers.fit(first_block_size(expected_size), line_end))
         return WriteResult::out_of_memory;
@@ -118,6 +119,8 @@ WriteResult write_array(std::FILE* in, std::FILE* out, const std::string& array_
             return WriteResult::read_failed;
         break;
     }
+    if (bytes_read)
+        *bytes_read = index;
 
     if (index % items_per_line != 0 && !put(out, line_end))
         return WriteResult::write_failed;

@@ -1,9 +1,10 @@
 // The command line and the one conversion a run performs.
 #include "array_writer.hpp"
 #include "naming.hpp"
+#include "output.hpp"
 #include "platform.hpp"
 
-#include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <memory>
 #include <new>
@@ -70,19 +71,27 @@ bool convert_file(const char* input_path) {
         return fail("out of memory");
 
     // The header replaces what is at its path: that must not be the input under another name.
-    platform::Output out;
+    vormesta::Output out;
     switch (out.open(output_path.c_str(), input.id)) {
-    case platform::Output::Opened::is_input:
+    case vormesta::Output::Opened::is_input:
         return fail("outfile would overwrite infile");
-    case platform::Output::Opened::failed:
-        return fail(errno == ENOMEM ? "out of memory" : "couldn't open outfile");
-    case platform::Output::Opened::ok:
+    case vormesta::Output::Opened::failed:
+        return fail("couldn't open outfile");
+    case vormesta::Output::Opened::out_of_memory:
+        return fail("out of memory");
+    case vormesta::Output::Opened::ok:
         break;
     }
 
-    // Written in binary: the writer puts the host's own line end in, as text mode would.
-    vormesta::WriteResult result =
-        vormesta::write_array(in.get(), out.file(), array_name, platform::line_end, input.size);
+    // Written in binary: the writer puts the host's own line end in, as text mode would. A file
+    // that changed while it was read (a generator rewriting it) would give a header of neither
+    // its old bytes nor its new ones.
+    std::uint64_t bytes_read = 0;
+    vormesta::WriteResult result = vormesta::write_array(
+        in.get(), out.file(), array_name, platform::line_end, input.size, &bytes_read);
+    if (result == vormesta::WriteResult::ok &&
+        !platform::input_unchanged(in.get(), input, bytes_read))
+        result = vormesta::WriteResult::read_failed;
     if (!close_input(in) && result == vormesta::WriteResult::ok)
         result = vormesta::WriteResult::read_failed;
     if (result == vormesta::WriteResult::ok && !out.commit())
@@ -98,6 +107,7 @@ bool convert_file(const char* input_path) {
 } // namespace
 
 int main(int argc, char* argv[]) {
+    vormesta::platform::handle_stops();
     if (!vormesta::platform::utf8_arguments(argc, argv)) {
         fail("out of memory");
         return 1;

@@ -1,93 +1,101 @@
-// The header's way to its path, as every host takes it; each host's platform file creates the
-// temporary, puts it over the target and removes it.
-#include "platform.hpp"
+// The ladder of roads to the header's path, the same on every host.
+#include "output.hpp"
 
-#include <cerrno>
 #include <memory>
 #include <new>
 #include <utility>
 
-namespace vormesta::platform {
+namespace vormesta {
 namespace {
 
 struct FileCloser {
     void operator()(std::FILE* file) const { std::fclose(file); }
 };
 
-void close(std::FILE*& file) {
-    if (file)
-        std::fclose(std::exchange(file, nullptr));
-}
-
 } // namespace
 
-Output::Opened Output::open(const char* path, const FileId& input) {
+Output::Opened Output::open(const char* path, const platform::FileId& input) {
+    using Kind = platform::Target::Kind;
     try {
-        int permissions = -1;
-        const Opened found = find_target(path, input, permissions);
-        if (found != Opened::ok || file_)
-            return found;
-        if (create_temporary(permissions))
-            return Opened::ok;
-        // A folder that lets the header be written but no file be made beside it.
-        if ((errno == EACCES || errno == EPERM || errno == EROFS) && write_in_place())
-            return Opened::ok;
-        return Opened::failed;
+        switch (target_.find(path, input)) {
+        case Kind::input:
+            return Opened::is_input;
+        case Kind::not_writable:
+        case Kind::failed:
+            return Opened::failed;
+        case Kind::device:
+            return write_in_place();
+        case Kind::nothing:
+            return take(Road::renamed, temporary_.create_beside(target_));
+        case Kind::file:
+            header_existed_ = true;
+            // A folder may refuse a file beside the header that it lets be written.
+            if (temporary_.create_beside(target_))
+                return take(Road::renamed, true);
+            if (temporary_.create_elsewhere())
+                return take(Road::copied, true);
+            return write_in_place();
+        }
     } catch (const std::bad_alloc&) {
         discard();
-        errno = ENOMEM;
-        return Opened::failed;
+        return Opened::out_of_memory;
     }
+    return Opened::failed;
+}
+
+Output::Opened Output::take(Road road, bool opened) {
+    road_ = road;
+    return opened ? Opened::ok : Opened::failed;
+}
+
+Output::Opened Output::write_in_place() {
+    in_place_ = target_.open_emptied();
+    return take(Road::in_place, in_place_ != nullptr);
 }
 
 bool Output::commit() {
-    std::FILE* const file = std::exchange(file_, nullptr);
-    const bool written = std::fflush(file) == 0 && !std::ferror(file);
-    const bool closed = std::fclose(file) == 0;
-    bool placed = written && closed;
-    if (placed && !temporary_.empty()) {
-        const Replaced replaced = replace_target();
-        placed = replaced == Replaced::done ||
-                 (replaced == Replaced::refused && copy_temporary_in_place());
+    std::FILE* const file = this->file();
+    bool placed = std::fflush(file) == 0 && !std::ferror(file);
+    switch (road_) {
+    case Road::in_place:
+        placed = std::fclose(std::exchange(in_place_, nullptr)) == 0 && placed;
+        break;
+    case Road::renamed:
+        // Where the folder refuses the rename (a sticky folder, a header mounted on its own,
+        // another file system), the complete text is copied into the header instead.
+        placed = placed && temporary_.close() &&
+                 (temporary_.rename_over(target_) || (header_existed_ && copy_into_target()));
+        break;
+    case Road::copied:
+        placed = placed && copy_into_target();
+        break;
     }
-    if (!placed) {
+    if (!placed)
         discard();
-        return false;
-    }
-    close(in_place_);
-    return true;
+    return placed;
 }
 
 void Output::discard() {
-    close(file_);
-    close(in_place_);
-    if (!temporary_.empty())
-        remove_temporary();
+    if (in_place_)
+        std::fclose(std::exchange(in_place_, nullptr));
+    temporary_.remove();
 }
 
-bool Output::write_in_place() {
-    if ((!in_place_ && !open_in_place()) || !truncate(in_place_))
-        return false;
-    file_ = std::exchange(in_place_, nullptr);
-    return true;
-}
-
-// The folder would not let the finished temporary replace the header: its bytes go into the
-// header itself, which may leave it partial if this fails part-way.
-bool Output::copy_temporary_in_place() {
-    const std::unique_ptr<std::FILE, FileCloser> from(open_input(temporary_.c_str()));
-    if (!from || (!in_place_ && !open_in_place()) || !truncate(in_place_))
+// The one step that can leave a partial header: a stop waits until it is done.
+bool Output::copy_into_target() {
+    const platform::StopsHeld held;
+    std::FILE* const from = temporary_.read_back();
+    std::unique_ptr<std::FILE, FileCloser> to(from ? target_.open_emptied() : nullptr);
+    if (!to)
         return false;
     char block[1 << 15];
     std::size_t got;
-    while ((got = std::fread(block, 1, sizeof block, from.get())) > 0)
-        if (std::fwrite(block, 1, got, in_place_) != got)
+    while ((got = std::fread(block, 1, sizeof block, from)) > 0)
+        if (std::fwrite(block, 1, got, to.get()) != got)
             return false;
-    if (std::ferror(from.get()) || std::fflush(in_place_) != 0)
-        return false;
-    const bool closed = std::fclose(std::exchange(in_place_, nullptr)) == 0;
-    remove_temporary();
-    return closed;
+    const bool copied = !std::ferror(from) && std::fflush(to.get()) == 0;
+    temporary_.remove();
+    return std::fclose(to.release()) == 0 && copied;
 }
 
-} // namespace vormesta::platform
+} // namespace vormesta

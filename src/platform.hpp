@@ -1,5 +1,6 @@
-// What differs between hosts, kept in one place. Each host has its own source file. Paths and
-// the command line are UTF-8 byte strings here, whatever the host holds them in.
+// What each host provides, and all that differs between hosts. Each host implements the whole of
+// it in a file of its own (platform_posix.cpp, platform_windows.cpp). Paths and the command line
+// are UTF-8 byte strings here, whatever the host holds them in.
 #pragma once
 
 #include <cstdint>
@@ -21,8 +22,21 @@ bool utf8_arguments(int& argc, char**& argv);
 // console's code page would take the bytes.
 void print(std::string_view text);
 
-// Opens a file by path for binary reading.
-std::FILE* open_input(const char* path);
+// Called first thing: from then on a stop (Ctrl-C, SIGTERM, SIGHUP; on Windows Ctrl-Break and
+// closing the console too) removes the temporary being written, if any, and ends the run with
+// the status that stop gives, also where the system would ignore it (process 1 of a container).
+// A reader that went away or a file-size limit makes a write fail instead of ending the run.
+void handle_stops();
+
+// Holds stops back while a temporary is made or becomes the header, so that no stop comes
+// between the two halves of such a step. Nests.
+class StopsHeld {
+  public:
+    StopsHeld();
+    ~StopsHeld();
+    StopsHeld(const StopsHeld&) = delete;
+    StopsHeld& operator=(const StopsHeld&) = delete;
+};
 
 // Which file an open file or a path is: the same on both sides means one file, whatever the
 // names (a link, a name differing only in case on a case-blind file system).
@@ -35,69 +49,97 @@ struct FileId {
     }
 };
 
+// Opens a file by path for binary reading.
+std::FILE* open_input(const char* path);
+
 // What one look at the open input tells.
 struct InputFacts {
     bool is_directory = false;
-    std::uint64_t size = 0; // regular files only: 0 for a pipe or a device
+    bool is_regular = false;    // a file with a size; pipes and devices have none
+    std::uint64_t size = 0;     // regular files only
+    std::uint64_t modified = 0; // when its bytes last changed, in the host's own units
+    std::uint64_t changed = 0;  // when anything about it last changed (cp -p keeps `modified`)
     FileId id;
 };
 
 // False when the open input cannot be looked at.
 bool inspect_input(std::FILE* file, InputFacts& facts);
 
-// The header on its way to its path. It is written to a new temporary file beside the file the
-// path ends at (links followed), and renamed over it only once complete: the path holds the
-// previous header whole or the new one whole, whatever becomes of the run. A stop signal
-// (Ctrl-C) removes the temporary. A path that is there and cannot be replaced (a device, a
-// FIFO) is written in place, and so is an existing header the user may write where the folder
-// refuses the temporary or the rename, as a plain write would. An output neither committed nor
-// discarded is discarded when it goes.
-class Output {
+// Whether a regular input read to its end, `bytes_read` bytes, is the file it was at open: the
+// same size and time of change, and as many bytes as that size. Files of the kernel's own
+// (/proc, /sys) that give other counts than their sizes are read as they come.
+bool input_unchanged(std::FILE* file, const InputFacts& at_open, std::uint64_t bytes_read);
+
+// The file a header's path ends at, links followed, and the folder it is in.
+class Target {
   public:
-    enum class Opened { ok, is_input, failed };
+    enum class Kind {
+        nothing,      // nothing there yet
+        file,         // a file this user may write
+        device,       // a device or FIFO: written as it is, never replaced
+        input,        // the input itself, under another name
+        not_writable, // a file this user may not write, or a folder
+        failed,       // the path could not be looked at
+    };
 
-    Output() = default;
-    Output(const Output&) = delete;
-    Output& operator=(const Output&) = delete;
-    ~Output() { discard(); }
+    Target() = default;
+    ~Target();
+    Target(const Target&) = delete;
+    Target& operator=(const Target&) = delete;
 
-    // Makes ready to write the header at `path`, unless that is the file `input` (then
-    // `is_input`). On `failed`, errno ENOMEM means no memory.
-    Opened open(const char* path, const FileId& input);
-    std::FILE* file() const { return file_; }
-    // Flushes and closes the file and puts it at the path; false when any of that failed, and
-    // the output is then discarded.
-    bool commit();
-    // Closes the file and removes the temporary: the path keeps what it held, but for a header
-    // being written in place.
-    void discard();
+    // Looks at `path` once. Throws std::bad_alloc.
+    Kind find(const char* path, const FileId& input);
+    // The file, opened for writing and emptied; null when that fails.
+    std::FILE* open_emptied();
 
   private:
-    enum class Replaced { done, refused, failed };
-
-    // Each host's own. Finds the file the path ends at (`target_`) and, for an existing
-    // header, its permission bits; a path that cannot be replaced gets `file_` at once.
-    Opened find_target(const char* path, const FileId& input, int& permissions);
-    // Makes a new file beside the target, puts it over the target (`refused` where the folder
-    // forbids it but the header may still be written), removes it.
-    // `permissions`: the existing header's bits, or -1 for a new header.
-    bool create_temporary(int permissions);
-    Replaced replace_target();
-    void remove_temporary();
-    // Opens the existing header for writing, unless that is done already.
-    bool open_in_place();
-    // Where the temporary is refused: the existing header, emptied, becomes the output.
-    bool write_in_place();
-    bool copy_temporary_in_place();
-
-    std::FILE* file_ = nullptr;
-    std::FILE* in_place_ = nullptr; // the existing header, open for writing, where it may be
-    std::string target_;            // the file the path ends at
-    std::string temporary_;         // empty when there is none (written in place)
-    char buffer_[8192];             // the temporary's stream buffer: no allocation, no look
+    friend class Temporary;
+#ifdef _WIN32
+    std::wstring path_;        // in the form the system calls take
+    bool replaceable_ = false; // a file on a disk, not a device
+#else
+    int folder_ = -1;             // the folder, open: a renamed folder or a long path
+    std::string name_;            // changes nothing
+    std::FILE* opened_ = nullptr; // the file, where looking at it opened it for writing
+    int permissions_ = -1;        // an existing file's permission bits
+#endif
 };
 
-// Empties an open file.
-bool truncate(std::FILE* file);
+// A file of this run's own, under a name nobody can guess, that the header is written to first.
+// It is removed when it goes, unless it has become the header.
+class Temporary {
+  public:
+    Temporary() = default;
+    ~Temporary() { remove(); }
+    Temporary(const Temporary&) = delete;
+    Temporary& operator=(const Temporary&) = delete;
+
+    // Beside the target, with no more permission bits than the header will have: it becomes
+    // the header by a rename. Throws std::bad_alloc.
+    bool create_beside(const Target& target);
+    // In the host's temporary folder, for this user alone, gone once closed: its bytes are
+    // copied into the header. Throws std::bad_alloc.
+    bool create_elsewhere();
+    std::FILE* file() const { return file_; }
+    // Closes the file; false when that fails.
+    bool close();
+    // The bytes written, from the start; null when they cannot be read.
+    std::FILE* read_back();
+    // Puts a closed temporary made beside the target in its place; false when the system
+    // refuses, and the temporary is then as it was.
+    bool rename_over(Target& target);
+    // Closes the file and removes the temporary.
+    void remove();
+
+  private:
+    std::FILE* file_ = nullptr;
+#ifdef _WIN32
+    std::wstring path_; // empty when there is nothing to remove by name
+#else
+    int folder_ = -1;             // the target's
+    std::string name_;            // empty when there is nothing to remove by name
+    char buffer_[8192];           // the stream's: no allocation, and no look at the file to size it
+#endif
+};
 
 } // namespace vormesta::platform

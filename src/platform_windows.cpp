@@ -1,18 +1,20 @@
 // Windows: every path goes to the system as UTF-16, made absolute and given the \\?\ form, so
 // that names in any script and paths past MAX_PATH open like any other.
+#define _CRT_RAND_S // rand_s: the system's random generator
+
 #include "platform.hpp"
 #include "utf16.hpp"
 
-#include <cerrno>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <new>
+#include <utility>
 #include <vector>
 
 #include <fcntl.h>
 #include <io.h>
-#include <sys/stat.h>
 #include <windows.h>
 
 #include <shellapi.h>
@@ -50,16 +52,19 @@ bool names_device(std::wstring_view path) {
            name[3] >= L'1' && name[3] <= L'9';
 }
 
+// A path the system writes into a buffer once it has said how large; empty when it cannot.
+template <typename Ask> std::wstring ask_path(Ask ask) {
+    const DWORD size = ask(nullptr, 0);
+    std::wstring path(size, L'\0');
+    const DWORD length = size ? ask(path.data(), size) : 0;
+    path.resize(length < size ? length : 0);
+    return path;
+}
+
 std::wstring full_path(const std::wstring& path) {
-    const DWORD size = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
-    if (size == 0)
-        return {};
-    std::wstring full(size, L'\0');
-    const DWORD length = GetFullPathNameW(path.c_str(), size, full.data(), nullptr);
-    if (length == 0 || length >= size)
-        return {};
-    full.resize(length);
-    return full;
+    return ask_path([&](wchar_t* buffer, DWORD size) {
+        return GetFullPathNameW(path.c_str(), size, buffer, nullptr);
+    });
 }
 
 // The path as the system calls take it: absolute, '\' between folders, and in the \\?\ form
@@ -89,15 +94,6 @@ std::wstring system_path(const char* path) {
     if (starts_with(full, LR"(\\)"))
         return LR"(\\?\UNC\)" + full.substr(2);
     return LR"(\\?\)" + full;
-}
-
-std::FILE* open_file(const char* path, const wchar_t* mode) {
-    try {
-        return _wfopen(system_path(path).c_str(), mode);
-    } catch (const std::bad_alloc&) {
-        errno = ENOMEM;
-        return nullptr;
-    }
 }
 
 // Volume and file id: the 128-bit id where the system and file system report it (ReFS ids do
@@ -140,43 +136,33 @@ bool nothing_there(DWORD error) {
 
 // The path an open file ends at, links followed, as \\?\C:\... (empty when unknown).
 std::wstring final_path(HANDLE file) {
-    const DWORD flags = FILE_NAME_NORMALIZED | VOLUME_NAME_DOS;
-    const DWORD size = GetFinalPathNameByHandleW(file, nullptr, 0, flags);
-    if (size == 0)
-        return {};
-    std::wstring path(size, L'\0');
-    const DWORD length = GetFinalPathNameByHandleW(file, path.data(), size, flags);
-    if (length == 0 || length >= size)
-        return {};
-    path.resize(length);
-    return path;
+    return ask_path([&](wchar_t* buffer, DWORD size) {
+        return GetFinalPathNameByHandleW(file, buffer, size,
+                                         FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    });
 }
 
-// The temporary being written, for the console control handler to remove. The lock keeps the
-// handler from removing it while it becomes the header.
-SRWLOCK pending_lock = SRWLOCK_INIT;
+// The temporary to remove on a stop. The lock, held while a temporary is made or becomes the
+// header, keeps the handler waiting until either is done.
+SRWLOCK stop_lock = SRWLOCK_INIT;
+int held_depth = 0; // the main thread's alone
 std::wstring pending_temporary;
 
-// Ctrl-C, Ctrl-Break, closing the console: remove the temporary, then let the system's own
-// handler end the process as it would have (status STATUS_CONTROL_C_EXIT).
-BOOL WINAPI remove_temporary_on_stop(DWORD) {
-    AcquireSRWLockExclusive(&pending_lock);
+// Ctrl-C, Ctrl-Break, closing the console: remove the temporary, then end the process with the
+// status Windows gives a Ctrl-C, here and now (the system's own handler, under Wine, ends it
+// with 0). Nothing else runs: no stream is flushed into a header.
+BOOL WINAPI remove_temporary_and_stop(DWORD event) {
+    if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT && event != CTRL_CLOSE_EVENT)
+        return FALSE;
+    AcquireSRWLockExclusive(&stop_lock);
     if (!pending_temporary.empty())
         DeleteFileW(pending_temporary.c_str());
-    ReleaseSRWLockExclusive(&pending_lock);
-    return FALSE;
-}
-
-void discard_pending_temporary() {
-    AcquireSRWLockExclusive(&pending_lock);
-    if (!pending_temporary.empty())
-        DeleteFileW(pending_temporary.c_str());
-    pending_temporary.clear();
-    ReleaseSRWLockExclusive(&pending_lock);
+    TerminateProcess(GetCurrentProcess(), STATUS_CONTROL_C_EXIT);
+    return TRUE;
 }
 
 // An indexer or a virus scanner may hold the old header open for a moment: such a refusal is
-// tried again for about two seconds before the run gives up.
+// tried again for about two seconds before the run takes another road.
 bool move_over(const std::wstring& from, const std::wstring& to) {
     for (int attempt = 0;; ++attempt) {
         if (MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING))
@@ -188,6 +174,62 @@ bool move_over(const std::wstring& from, const std::wstring& to) {
             return false;
         Sleep(50);
     }
+}
+
+std::FILE* stream(HANDLE handle, const char* mode) {
+    if (handle == INVALID_HANDLE_VALUE)
+        return nullptr;
+    const int descriptor = _open_osfhandle(reinterpret_cast<std::intptr_t>(handle), _O_BINARY);
+    if (descriptor == -1) {
+        CloseHandle(handle);
+        return nullptr;
+    }
+    std::FILE* const file = _fdopen(descriptor, mode);
+    if (!file)
+        _close(descriptor);
+    return file;
+}
+
+constexpr DWORD share_all = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+// A new file of the run's own in `folder`, under a name nobody can guess (rand_s: the system's
+// generator): a leftover of a killed run, or anyone's file, only moves it on to the next name,
+// of which there are plenty. `path` gets its path.
+HANDLE create_new(const std::wstring& folder, DWORD access, DWORD share, DWORD flags,
+                  std::wstring& path) {
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        path = folder + L".vormesta-0000000000000000.tmp";
+        for (std::size_t i = 0; i < 16; i += 8) {
+            unsigned int bits = 0;
+            rand_s(&bits);
+            for (std::size_t digit = 0; digit < 8; ++digit, bits >>= 4)
+                path[path.size() - 20 + i + digit] = L"0123456789abcdef"[bits & 15];
+        }
+        const HANDLE handle =
+            CreateFileW(path.c_str(), access, share, nullptr, CREATE_NEW, flags, nullptr);
+        if (handle != INVALID_HANDLE_VALUE || GetLastError() != ERROR_FILE_EXISTS)
+            return handle;
+    }
+    return INVALID_HANDLE_VALUE;
+}
+
+// The sizes and times of an open file; false for what is no file on a disk (a pipe, a device).
+bool look_at(HANDLE handle, InputFacts& facts) {
+    FILE_BASIC_INFO basic{};
+    FILE_STANDARD_INFO standard{};
+    if (!GetFileInformationByHandleEx(handle, FileBasicInfo, &basic, sizeof basic) ||
+        !GetFileInformationByHandleEx(handle, FileStandardInfo, &standard, sizeof standard))
+        return false;
+    facts.is_directory = standard.Directory != FALSE;
+    facts.is_regular = !facts.is_directory;
+    facts.size = static_cast<std::uint64_t>(standard.EndOfFile.QuadPart);
+    facts.modified = static_cast<std::uint64_t>(basic.LastWriteTime.QuadPart);
+    facts.changed = static_cast<std::uint64_t>(basic.ChangeTime.QuadPart);
+    return true;
+}
+
+HANDLE handle_of(std::FILE* file) {
+    return reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file)));
 }
 
 struct LocalFreer {
@@ -237,124 +279,149 @@ void print(std::string_view text) {
     std::fwrite(text.data(), 1, text.size(), stdout);
 }
 
+void handle_stops() {
+    SetConsoleCtrlHandler(remove_temporary_and_stop, TRUE);
+}
+
+StopsHeld::StopsHeld() {
+    if (held_depth++ == 0)
+        AcquireSRWLockExclusive(&stop_lock);
+}
+
+StopsHeld::~StopsHeld() {
+    if (--held_depth == 0)
+        ReleaseSRWLockExclusive(&stop_lock);
+}
+
 std::FILE* open_input(const char* path) {
-    return open_file(path, L"rb");
+    try {
+        return _wfopen(system_path(path).c_str(), L"rb");
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
 }
 
 bool inspect_input(std::FILE* file, InputFacts& facts) {
-    const auto handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file)));
-    struct _stat64 info {};
-    if (handle == INVALID_HANDLE_VALUE || _fstat64(_fileno(file), &info) != 0 ||
-        !read_identity(handle, facts.id))
+    const HANDLE handle = handle_of(file);
+    if (handle == INVALID_HANDLE_VALUE || !read_identity(handle, facts.id))
         return false;
-    facts.is_directory = (info.st_mode & _S_IFDIR) != 0;
-    facts.size = (info.st_mode & _S_IFREG) != 0 ? static_cast<std::uint64_t>(info.st_size) : 0;
-    return true;
+    // A pipe or a console has no size to keep to, and is read to its end.
+    return GetFileType(handle) != FILE_TYPE_DISK || look_at(handle, facts);
 }
 
-Output::Opened Output::find_target(const char* path, const FileId& input, int&) {
-    const std::wstring wide = system_path(path);
-    const HANDLE existing = open_to_inspect(wide);
-    if (existing == INVALID_HANDLE_VALUE) {
-        if (!nothing_there(GetLastError()))
-            return Opened::failed;
-        target_ = to_utf8(wide.c_str());
-        return Opened::ok;
-    }
+bool input_unchanged(std::FILE* file, const InputFacts& at_open, std::uint64_t bytes_read) {
+    InputFacts now;
+    return !at_open.is_regular || (look_at(handle_of(file), now) && now.size == at_open.size &&
+                                   now.modified == at_open.modified &&
+                                   now.changed == at_open.changed && bytes_read == at_open.size);
+}
+
+Target::Kind Target::find(const char* path, const FileId& input) {
+    path_ = system_path(path);
+    const HANDLE existing = open_to_inspect(path_);
+    if (existing == INVALID_HANDLE_VALUE)
+        return nothing_there(GetLastError()) ? Kind::nothing : Kind::failed;
     const Handle held(existing);
     FileId id;
     BY_HANDLE_FILE_INFORMATION info{};
     if (!read_identity(existing, id) || !GetFileInformationByHandle(existing, &info))
-        return Opened::failed;
+        return Kind::failed;
     if (id == input)
-        return Opened::is_input;
-    if (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-        errno = EISDIR;
-        return Opened::failed;
-    }
-    // A read-only header is refused, as opening it for writing would be.
-    if (info.dwFileAttributes & FILE_ATTRIBUTE_READONLY) {
-        errno = EACCES;
-        return Opened::failed;
-    }
+        return Kind::input;
+    if (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+        return Kind::not_writable;
     // NUL, CON and the like cannot be replaced.
-    if (GetFileType(existing) != FILE_TYPE_DISK) {
-        file_ = _wfopen(wide.c_str(), L"wb");
-        return file_ ? Opened::ok : Opened::failed;
-    }
-    target_ = to_utf8(final_path(existing).c_str());
-    return target_.empty() ? Opened::failed : Opened::ok;
+    if (GetFileType(existing) != FILE_TYPE_DISK)
+        return Kind::device;
+    // Whether this user may write it is asked of Windows, which answers for the access list
+    // (and, but under Wine as root, for the read-only attribute). A program holding it without
+    // write sharing answers nothing.
+    if (info.dwFileAttributes & FILE_ATTRIBUTE_READONLY)
+        return Kind::not_writable;
+    const HANDLE writable = CreateFileW(path_.c_str(), GENERIC_WRITE, share_all, nullptr,
+                                        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (writable == INVALID_HANDLE_VALUE && GetLastError() == ERROR_ACCESS_DENIED)
+        return Kind::not_writable;
+    if (writable != INVALID_HANDLE_VALUE)
+        CloseHandle(writable);
+    path_ = final_path(existing);
+    replaceable_ = true;
+    return path_.empty() ? Kind::failed : Kind::file;
 }
 
-// A name of this run's own beside the target (CREATE_NEW creates it or fails): a leftover of a
-// killed run with the same process number only moves this one to the next name. The lock keeps
-// Ctrl-C's handler waiting until the new file is this run's own and published.
-bool Output::create_temporary(int) {
-    const std::wstring target = to_wide(target_);
-    const std::wstring prefix = target.substr(0, target.find_last_of(L"\\/") + 1) + L".vormesta-" +
-                                std::to_wstring(GetCurrentProcessId());
-    SetConsoleCtrlHandler(remove_temporary_on_stop, TRUE);
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        std::wstring name = prefix + L"-" + std::to_wstring(attempt) + L".tmp";
-        temporary_ = to_utf8(name.c_str());
-        AcquireSRWLockExclusive(&pending_lock);
-        const HANDLE handle =
-            CreateFileW(name.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
-                        CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
-        const DWORD error = GetLastError();
-        if (handle != INVALID_HANDLE_VALUE)
-            pending_temporary.swap(name);
-        ReleaseSRWLockExclusive(&pending_lock);
-        if (handle == INVALID_HANDLE_VALUE) {
-            temporary_.clear();
-            if (error == ERROR_FILE_EXISTS)
-                continue;
-            errno = error == ERROR_ACCESS_DENIED ? EACCES : EIO;
-            return false;
-        }
-        const int descriptor =
-            _open_osfhandle(reinterpret_cast<std::intptr_t>(handle), _O_WRONLY | _O_BINARY);
-        if (descriptor == -1)
-            CloseHandle(handle);
-        else if (!(file_ = _fdopen(descriptor, "wb")))
-            _close(descriptor);
-        if (file_)
-            return true;
-        discard();
+std::FILE* Target::open_emptied() {
+    return stream(CreateFileW(path_.c_str(), GENERIC_WRITE, share_all, nullptr,
+                              replaceable_ ? TRUNCATE_EXISTING : OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr),
+                  "wb");
+}
+
+Target::~Target() = default;
+
+// Published for removal on a stop only once it is this run's own, with the handler held off.
+bool Temporary::create_beside(const Target& target) {
+    const std::wstring folder = target.path_.substr(0, target.path_.find_last_of(L"\\/") + 1);
+    const StopsHeld held;
+    std::wstring path;
+    const HANDLE handle = create_new(folder, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                                     FILE_ATTRIBUTE_NORMAL, path);
+    if (handle == INVALID_HANDLE_VALUE)
+        return false;
+    path_ = std::move(path);
+    pending_temporary = path_;
+    if (!(file_ = stream(handle, "wb"))) {
+        remove();
         return false;
     }
-    return false;
+    return true;
 }
 
-Output::Replaced Output::replace_target() {
-    // Held, so that Ctrl-C cannot remove the temporary once it is the header.
-    AcquireSRWLockExclusive(&pending_lock);
-    bool moved = false;
-    try {
-        moved = move_over(pending_temporary, to_wide(target_));
-    } catch (const std::bad_alloc&) {
-    }
-    if (moved)
-        pending_temporary.clear();
-    ReleaseSRWLockExclusive(&pending_lock);
-    if (!moved)
-        return Replaced::failed;
-    temporary_.clear();
-    return Replaced::done;
+// Gone once closed, whatever ends the run.
+bool Temporary::create_elsewhere() {
+    std::wstring folder =
+        ask_path([](wchar_t* buffer, DWORD size) { return GetTempPathW(size, buffer); });
+    if (folder.empty())
+        return false;
+    folder = system_path(to_utf8(folder.c_str()).c_str());
+    if (folder.back() != L'\\')
+        folder += L'\\';
+    std::wstring path;
+    file_ = stream(create_new(folder, GENERIC_READ | GENERIC_WRITE, share_all,
+                              FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, path),
+                   "w+b");
+    return file_ != nullptr;
 }
 
-bool Output::open_in_place() {
-    in_place_ = _wfopen(to_wide(target_).c_str(), L"r+b");
-    return in_place_ != nullptr;
+bool Temporary::close() {
+    return std::fclose(std::exchange(file_, nullptr)) == 0;
 }
 
-void Output::remove_temporary() {
-    discard_pending_temporary();
-    temporary_.clear();
+std::FILE* Temporary::read_back() {
+    if (file_)
+        std::rewind(file_);
+    else
+        file_ = _wfopen(path_.c_str(), L"rb");
+    return file_;
 }
 
-bool truncate(std::FILE* file) {
-    return _chsize_s(_fileno(file), 0) == 0;
+bool Temporary::rename_over(Target& target) {
+    const StopsHeld held; // once it is the header, it must not be removed
+    if (!move_over(path_, target.path_))
+        return false;
+    pending_temporary.clear();
+    path_.clear();
+    return true;
+}
+
+void Temporary::remove() {
+    if (file_)
+        std::fclose(std::exchange(file_, nullptr));
+    if (path_.empty())
+        return;
+    const StopsHeld held;
+    DeleteFileW(path_.c_str());
+    pending_temporary.clear();
+    path_.clear();
 }
 
 } // namespace vormesta::platform

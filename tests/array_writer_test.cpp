@@ -2,8 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <cstdio>
-#include <memory>
 #include <ostream>
 #include <random>
 #include <string>
@@ -11,10 +11,30 @@
 
 namespace {
 
-struct FileCloser {
-    void operator()(std::FILE* file) const { std::fclose(file); }
+// A file of the test's own in the working folder, removed when it goes: no std::tmpfile, which
+// Windows' C runtime makes in the drive's root, where parallel tests collide or may not write.
+class Scratch {
+  public:
+    explicit Scratch(const char* role, const char* mode = "w+b") {
+        const auto* test = testing::UnitTest::GetInstance()->current_test_info();
+        path_ = std::string("scratch-") + test->test_suite_name() + "-" + test->name() + "-" + role;
+        for (char& c : path_)
+            c = std::isalnum(static_cast<unsigned char>(c)) ? c : '-';
+        file_ = std::fopen(path_.c_str(), mode);
+    }
+    ~Scratch() {
+        if (file_)
+            std::fclose(file_);
+        std::remove(path_.c_str());
+    }
+    Scratch(const Scratch&) = delete;
+    Scratch& operator=(const Scratch&) = delete;
+    std::FILE* get() const { return file_; }
+
+  private:
+    std::string path_;
+    std::FILE* file_ = nullptr;
 };
-using File = std::unique_ptr<std::FILE, FileCloser>;
 
 std::string read_all(std::FILE* file) {
     std::rewind(file);
@@ -29,9 +49,9 @@ std::string read_all(std::FILE* file) {
 // The header text for `bytes`, produced through real streams as the tool does.
 std::string header_for(const std::string& bytes, const std::string& name,
                        std::string_view line_end = "\n", std::uint64_t expected_size = 0) {
-    File in(std::tmpfile());
-    File out(std::tmpfile());
-    EXPECT_TRUE(in && out);
+    Scratch in("in");
+    Scratch out("out");
+    EXPECT_TRUE(in.get() && out.get());
     EXPECT_EQ(std::fwrite(bytes.data(), 1, bytes.size(), in.get()), bytes.size());
     std::rewind(in.get());
     EXPECT_EQ(vormesta::write_array(in.get(), out.get(), name, line_end, expected_size),
@@ -142,10 +162,9 @@ TEST(FormatItems, ChunksStartingMidLineContinueTheLayout) {
 
 TEST(WriteArray, ReportsAFailedReadAsSuch) {
     // A stream opened for writing only cannot be read: every read fails.
-    const std::string path = testing::TempDir() + "write_only.bin";
-    File in(std::fopen(path.c_str(), "wb"));
-    File out(std::tmpfile());
-    ASSERT_TRUE(in && out);
+    Scratch in("in", "wb");
+    Scratch out("out");
+    ASSERT_TRUE(in.get() && out.get());
     EXPECT_EQ(vormesta::write_array(in.get(), out.get(), "a", "\n"),
               vormesta::WriteResult::read_failed);
 }

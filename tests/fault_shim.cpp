@@ -1,10 +1,16 @@
-// Linked into a test build of the tool only: makes one chosen call fail, so that every I/O step
-// of a run can be shown to fail cleanly. VORMESTA_FAULT=fread:2 fails the second fread, and
-// likewise fopen, open, fwrite, fflush, fclose, fstat, lstat, rename, and new (an allocation);
-// VORMESTA_FAULT=rename:1:EXDEV fails it with that error instead of the call's usual one, and
-// open:2:KILL lets the second open happen and then kills the process outright.
-// The C library calls are reached through the linker's --wrap, under the names that 64-bit file
-// offsets give them (fopen64, open64, fstat64, lstat64); `new` is replaced outright.
+// Linked into a test build of the tool only: makes chosen calls fail, so that every I/O step of
+// a run can be shown to fail cleanly. VORMESTA_FAULT=fread:2 fails the second fread;
+// "open:2-3:EACCES" fails the second and third open with that error instead of the call's
+// usual one; several faults go with commas ("open:2:EACCES,fread:2"). open:2:KILL lets the
+// call happen and then kills the process; fread:2:PAUSE makes the file "vormesta-paused" in the
+// current folder before the call and waits until someone removes it.
+//
+// The calls, by the names the faults give them: fopen, fread, fwrite, fflush, fclose, fstat,
+// fstatat (POSIX), open (open and openat; CreateFileW on Windows), rename (renameat;
+// MoveFileExW), and new (an allocation). They are reached through the linker's --wrap: the C
+// library's under the names 64-bit file offsets give them, Windows' through their import
+// pointers (__imp_CreateFileW). `new` is replaced outright.
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdarg>
@@ -15,107 +21,213 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <unistd.h>
+#endif
+
+// Waits at a PAUSE fault until the test has done what it wanted to meanwhile.
+void pause_here();
 
 namespace {
 
 constexpr int kill_after = -1;
 
-// Counts calls of `name`; for the call the environment names, the error it fails with (the
-// call's own `usual` one unless the environment names another), else 0.
-int fault_for(const char* name, int usual) {
-    static const char* const fault = std::getenv("VORMESTA_FAULT");
-    static unsigned long calls = 0;
-    if (!fault)
-        return 0;
-    const char* colon = std::strchr(fault, ':');
-    const std::size_t length = colon ? static_cast<std::size_t>(colon - fault) : 0;
-    if (!colon || std::strlen(name) != length || std::strncmp(fault, name, length) != 0)
-        return 0;
-    char* rest = nullptr;
-    if (++calls != std::strtoul(colon + 1, &rest, 10))
-        return 0;
+struct Fault {
+    char call[16] = "";
+    unsigned long first = 0, last = 0, calls = 0;
+    int error = 0; // 0: the call's usual one
+    bool pause = false;
+};
+
+Fault faults[8];
+
+void read_faults() {
+    static bool read = false;
+    const char* spec = std::getenv("VORMESTA_FAULT");
+    if (read || !spec)
+        return;
+    read = true;
     static const struct {
         const char* name;
         int value;
-    } errors[] = {{":EACCES", EACCES},
-                  {":EPERM", EPERM},
-                  {":EXDEV", EXDEV},
-                  {":EBUSY", EBUSY},
-                  {":KILL", kill_after}};
-    for (const auto& error : errors)
-        if (std::strcmp(rest, error.name) == 0)
-            return error.value;
-    return usual;
+    } errors[] = {{"EACCES", EACCES}, {"EPERM", EPERM},   {"EXDEV", EXDEV},
+                  {"EBUSY", EBUSY},   {"EEXIST", EEXIST}, {"KILL", kill_after}};
+    for (Fault& fault : faults) {
+        const std::size_t length = std::strcspn(spec, ":");
+        std::memcpy(fault.call, spec, std::min(length, sizeof fault.call - 1));
+        char* rest = nullptr;
+        fault.first = fault.last = std::strtoul(spec + length + 1, &rest, 10);
+        if (*rest == '-')
+            fault.last = std::strtoul(rest + 1, &rest, 10);
+        if (*rest == ':') {
+            const std::size_t word = std::strcspn(++rest, ",");
+            fault.pause = std::strncmp(rest, "PAUSE", word) == 0;
+            for (const auto& error : errors)
+                if (std::strlen(error.name) == word && std::strncmp(rest, error.name, word) == 0)
+                    fault.error = error.value;
+            rest += word;
+        }
+        if (*rest != ',')
+            break;
+        spec = rest + 1;
+    }
 }
 
-// Sets errno and says so when this call is to fail.
+// Counts calls of `name`; for a call to fail, the error it fails with (the call's own `usual`
+// one unless the fault names another), else 0.
+int fault_for(const char* name, int usual) {
+    read_faults();
+    for (Fault& fault : faults) {
+        if (std::strcmp(fault.call, name) != 0)
+            continue;
+        ++fault.calls;
+        if (fault.calls < fault.first || fault.calls > fault.last)
+            continue;
+        if (fault.pause) {
+            pause_here();
+            continue;
+        }
+        return fault.error ? fault.error : usual;
+    }
+    return 0;
+}
+
+// Sets the error and says so when this call is to fail.
 bool should_fail(const char* name, int error) {
     const int chosen = fault_for(name, error);
-    if (chosen)
+    if (chosen > 0)
         errno = chosen;
-    return chosen != 0;
+    return chosen > 0;
 }
 
 } // namespace
 
 extern "C" {
 
-std::FILE* __real_fopen64(const char* path, const char* mode);
 std::size_t __real_fread(void* buffer, std::size_t size, std::size_t count, std::FILE* file);
 std::size_t __real_fwrite(const void* buffer, std::size_t size, std::size_t count, std::FILE* file);
 int __real_fflush(std::FILE* file);
 int __real_fclose(std::FILE* file);
-int __real_fstat64(int descriptor, struct stat* info);
-int __real_open64(const char* path, int flags, ...);
-int __real_lstat64(const char* path, struct stat* info);
-int __real_rename(const char* from, const char* to);
-
-std::FILE* __wrap_fopen64(const char* path, const char* mode) {
-    if (should_fail("fopen", EACCES)) {
-        return nullptr;
-    }
-    return __real_fopen64(path, mode);
-}
 
 std::size_t __wrap_fread(void* buffer, std::size_t size, std::size_t count, std::FILE* file) {
-    if (should_fail("fread", EIO)) {
-        return 0;
-    }
-    return __real_fread(buffer, size, count, file);
+    return should_fail("fread", EIO) ? 0 : __real_fread(buffer, size, count, file);
 }
 
 std::size_t __wrap_fwrite(const void* buffer, std::size_t size, std::size_t count,
                           std::FILE* file) {
-    if (should_fail("fwrite", ENOSPC)) {
-        return 0;
-    }
-    return __real_fwrite(buffer, size, count, file);
+    return should_fail("fwrite", ENOSPC) ? 0 : __real_fwrite(buffer, size, count, file);
 }
 
 int __wrap_fflush(std::FILE* file) {
-    if (should_fail("fflush", ENOSPC)) {
-        return EOF;
-    }
-    return __real_fflush(file);
+    return should_fail("fflush", ENOSPC) ? EOF : __real_fflush(file);
 }
 
 // A failed close still releases the stream, as the real one does.
 int __wrap_fclose(std::FILE* file) {
     const int result = __real_fclose(file);
-    if (should_fail("fclose", EIO)) {
-        return EOF;
+    return should_fail("fclose", EIO) ? EOF : result;
+}
+
+#ifdef _WIN32
+
+DWORD windows_error(int error) {
+    switch (error) {
+    case EXDEV:
+        return ERROR_NOT_SAME_DEVICE;
+    case EBUSY:
+        return ERROR_SHARING_VIOLATION;
+    case EEXIST:
+        return ERROR_FILE_EXISTS;
+    case EIO:
+        return ERROR_IO_DEVICE;
     }
-    return result;
+    return ERROR_ACCESS_DENIED;
+}
+
+bool should_fail_windows(const char* name, int error) {
+    const int chosen = fault_for(name, error);
+    if (chosen > 0)
+        SetLastError(windows_error(chosen));
+    return chosen > 0;
+}
+
+extern FILE* (*__real___imp__wfopen)(const wchar_t*, const wchar_t*);
+extern HANDLE(WINAPI* __real___imp_CreateFileW)(LPCWSTR, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD,
+                                                DWORD, HANDLE);
+extern BOOL(WINAPI* __real___imp_MoveFileExW)(LPCWSTR, LPCWSTR, DWORD);
+extern BOOL(WINAPI* __real___imp_GetFileInformationByHandleEx)(HANDLE, FILE_INFO_BY_HANDLE_CLASS,
+                                                               LPVOID, DWORD);
+
+FILE* wrap_wfopen(const wchar_t* path, const wchar_t* mode) {
+    return should_fail("fopen", EACCES) ? nullptr : __real___imp__wfopen(path, mode);
+}
+
+HANDLE WINAPI wrap_CreateFileW(LPCWSTR path, DWORD access, DWORD share,
+                               LPSECURITY_ATTRIBUTES security, DWORD disposition, DWORD flags,
+                               HANDLE model) {
+    const int fault = fault_for("open", EIO);
+    if (fault > 0) {
+        SetLastError(windows_error(fault));
+        return INVALID_HANDLE_VALUE;
+    }
+    const HANDLE handle =
+        __real___imp_CreateFileW(path, access, share, security, disposition, flags, model);
+    if (fault == kill_after)
+        TerminateProcess(GetCurrentProcess(), 9);
+    return handle;
+}
+
+BOOL WINAPI wrap_MoveFileExW(LPCWSTR from, LPCWSTR to, DWORD flags) {
+    return !should_fail_windows("rename", EACCES) && __real___imp_MoveFileExW(from, to, flags);
+}
+
+BOOL WINAPI wrap_GetFileInformationByHandleEx(HANDLE file, FILE_INFO_BY_HANDLE_CLASS kind,
+                                              LPVOID info, DWORD size) {
+    return !should_fail_windows("fstat", EIO) &&
+           __real___imp_GetFileInformationByHandleEx(file, kind, info, size);
+}
+
+FILE* (*__wrap___imp__wfopen)(const wchar_t*, const wchar_t*) = wrap_wfopen;
+HANDLE(WINAPI* __wrap___imp_CreateFileW)
+(LPCWSTR, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD, HANDLE) = wrap_CreateFileW;
+BOOL(WINAPI* __wrap___imp_MoveFileExW)(LPCWSTR, LPCWSTR, DWORD) = wrap_MoveFileExW;
+BOOL(WINAPI* __wrap___imp_GetFileInformationByHandleEx)
+(HANDLE, FILE_INFO_BY_HANDLE_CLASS, LPVOID, DWORD) = wrap_GetFileInformationByHandleEx;
+
+} // extern "C"
+
+void pause_here() {
+    CloseHandle(__real___imp_CreateFileW(L"vormesta-paused", GENERIC_WRITE, 0, nullptr,
+                                         CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    while (GetFileAttributesW(L"vormesta-paused") != INVALID_FILE_ATTRIBUTES)
+        Sleep(1);
+}
+
+#else
+
+std::FILE* __real_fopen64(const char* path, const char* mode);
+int __real_fstat64(int descriptor, struct stat* info);
+int __real_fstatat64(int folder, const char* path, struct stat* info, int flags);
+int __real_open64(const char* path, int flags, ...);
+int __real_openat64(int folder, const char* path, int flags, ...);
+int __real_renameat(int from_folder, const char* from, int to_folder, const char* to);
+
+std::FILE* __wrap_fopen64(const char* path, const char* mode) {
+    return should_fail("fopen", EACCES) ? nullptr : __real_fopen64(path, mode);
 }
 
 int __wrap_fstat64(int descriptor, struct stat* info) {
-    if (should_fail("fstat", EIO)) {
-        return -1;
-    }
-    return __real_fstat64(descriptor, info);
+    return should_fail("fstat", EIO) ? -1 : __real_fstat64(descriptor, info);
 }
 
-int __wrap_open64(const char* path, int flags, ...) {
+int __wrap_fstatat64(int folder, const char* path, struct stat* info, int flags) {
+    return should_fail("fstatat", EIO) ? -1 : __real_fstatat64(folder, path, info, flags);
+}
+
+// open and openat count as one call: which of them a step takes is the host's business.
+int __wrap_openat64(int folder, const char* path, int flags, ...) {
     const int fault = fault_for("open", EIO);
     if (fault > 0) {
         errno = fault;
@@ -125,29 +237,36 @@ int __wrap_open64(const char* path, int flags, ...) {
     va_start(arguments, flags);
     const mode_t mode = (flags & O_CREAT) ? va_arg(arguments, mode_t) : 0;
     va_end(arguments);
-    const int descriptor = __real_open64(path, flags, mode);
+    const int descriptor = __real_openat64(folder, path, flags, mode);
     if (fault == kill_after)
         raise(SIGKILL);
     return descriptor;
 }
 
-int __wrap_lstat64(const char* path, struct stat* info) {
-    if (should_fail("lstat", EIO))
-        return -1;
-    return __real_lstat64(path, info);
+int __wrap_open64(const char* path, int flags, ...) {
+    va_list arguments;
+    va_start(arguments, flags);
+    const mode_t mode = (flags & O_CREAT) ? va_arg(arguments, mode_t) : 0;
+    va_end(arguments);
+    return __wrap_openat64(AT_FDCWD, path, flags, mode);
 }
 
-int __wrap_rename(const char* from, const char* to) {
-    if (should_fail("rename", EACCES)) {
-        return -1;
-    }
-    return __real_rename(from, to);
+int __wrap_renameat(int from_folder, const char* from, int to_folder, const char* to) {
+    return should_fail("rename", EACCES) ? -1 : __real_renameat(from_folder, from, to_folder, to);
 }
 
 } // extern "C"
 
+void pause_here() {
+    close(__real_open64("vormesta-paused", O_WRONLY | O_CREAT | O_CLOEXEC, 0644));
+    while (access("vormesta-paused", F_OK) == 0)
+        usleep(1000);
+}
+
+#endif
+
 void* operator new(std::size_t size) {
-    if (fault_for("new", ENOMEM))
+    if (fault_for("new", ENOMEM) > 0)
         throw std::bad_alloc();
     if (void* memory = std::malloc(size ? size : 1))
         return memory;

@@ -8,6 +8,7 @@ what differs between the two (line ends, separators, case) is an expectation, no
 import argparse
 import atexit
 import concurrent.futures
+import dataclasses
 import os
 import random
 import re
@@ -17,6 +18,7 @@ import signal
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 from dataclasses import dataclass, field
 from pathlib import Path
@@ -54,8 +56,18 @@ class Case:
              under the system's temporary folder that such a user can reach; Windows' read-only
              attribute holds for every user, so there the case runs as it is.
     file_limit: the file-size limit (ulimit -f) in bytes for the run.
-    fault:   runs the test build of the tool with this call made to fail ("fread:2").
+    fault:   runs the test build of the tool with these calls made to fail ("fread:2",
+             "open:2:EACCES,fread:2"; see tests/fault_shim.cpp), or `windows_fault` there.
+    meanwhile: done while the test build waits at its PAUSE fault: path -> bytes (the file
+             written anew), a size (truncated to it) or ">path" (renamed there); "signal" -> a
+             stop sent to the tool. Paths after a rename are expected where they went.
+    fifos:   path -> a FIFO nobody writes (None), or one a reader leaves after so many bytes.
+    process_1: runs the tool as process 1 of a PID namespace of its own, as in a container.
+    held:    a path another program holds open during the run, sharing reading and writing
+             but not deleting (Windows).
     prog:    runs the tool through a symbolic link of this name in `cwd`.
+    status:  a signal means ended by that stop, with the status the host gives it.
+    "{long}" in a path stands for folders that make the header's path, absolute, 4,088 bytes.
     """
     args: list
     stdout: bytes = b""
@@ -73,6 +85,11 @@ class Case:
     owners: dict = field(default_factory=dict)
     other_user: bool = False
     file_limit: int = 0
+    meanwhile: dict = field(default_factory=dict)
+    fifos: dict = field(default_factory=dict)
+    process_1: bool = False
+    held: str = ""
+    windows_fault: str = ""
 
 
 def naming(path, header, name, cwd=".", only=""):
@@ -92,6 +109,10 @@ DEEP = "/".join(["deep" * 25] * 3) + "/f"  # past Windows' old limit of 260 char
 def identifier(text):
     return "".join(c if c.isascii() and c.isalnum() else "_" for c in text)
 
+
+# Larger than one read block, so that the second read and the later writes are part-way.
+BIG = bytes(range(256)) * 2400
+BIG_NAME = "a_rather_long_input_name.bin"  # too long for a string kept without allocation
 
 CASES = {
     # The command line.
@@ -140,6 +161,57 @@ CASES = {
     "file_size_limit": Case(["big.bin"], stdout=b"couldn't write outfile", status=1,
                             files={"big.bin": bytes(100_000), "big.h": KEEP},
                             file_limit=100 * 1024, only="posix"),
+    "file_size_limit_copied": Case(["big.bin"], stdout=b"couldn't write outfile", status=1,
+                                   files={"big.bin": bytes(100_000), "big.h": KEEP},
+                                   file_limit=100 * 1024, fault="open:2:EACCES", only="posix"),
+    "other_user_read_only_folder_read_fails": Case(
+        ["mem.bin"], stdout=b"couldn't read infile", status=1, files={"mem.h": KEEP},
+        links={"mem.bin": "/proc/self/mem"}, modes={".": 0o555, "mem.h": 0o666}, cwd="d",
+        other_user=True, only="linux"),
+    # Names nobody can guess: leftovers under the names process 1 (every run in a container)
+    # once used stop nothing.
+    "leftovers_of_process_1": Case(["abc.txt"], files={"abc.txt": b"ABC", **{
+        f".vormesta-1-{n}.tmp": b"" for n in range(100)}}, expect={"abc.h": "@abc.h"},
+        process_1=True, only="linux"),
+    # The folder held open: renamed during the run, it gets the header and keeps no temporary;
+    # a path a plain write can make is not refused for the temporary's longer one.
+    "folder_renamed_while_written": Case(["o/big.bin"], files={"o/big.bin": BIG},
+                                         fault="fread:2:PAUSE", meanwhile={"o": ">o_moved"},
+                                         expect={"o_moved/big.h": "=o_big", "o": None},
+                                         only="posix"),
+    "longest_header_path": Case(["{here}{sep}{long}.bin"], files={"{long}.bin": b"ABC"},
+                                expect={"{long}.h": "={here}_{long}"}, only="linux"),
+    # Windows: a header another program holds without delete sharing cannot be renamed over;
+    # it is written from the complete temporary, as a plain write would.
+    "held_header": Case(["abc.txt"], files={"abc.txt": b"ABC"}, stale={"abc.h": KEEP},
+                        held="abc.h", expect={"abc.h": "@abc.h"}, only="windows"),
+    # An input that changes while it is read (truncated, or written anew as cp does) fails;
+    # files of the kernel's own are read as they come.
+    "input_truncated_while_read": Case(
+        [BIG_NAME], stdout=b"couldn't read infile", status=1, stale={BIG_NAME: BIG},
+        files={"a_rather_long_input_name.h": KEEP}, fault="fread:2:PAUSE",
+        meanwhile={BIG_NAME: 100_000}),
+    "input_rewritten_while_read": Case(
+        [BIG_NAME], stdout=b"couldn't read infile", status=1, stale={BIG_NAME: BIG},
+        files={"a_rather_long_input_name.h": KEEP}, fault="fread:2:PAUSE",
+        meanwhile={BIG_NAME: BIG[::-1]}),
+    "input_made_by_kernel": Case(["version.txt"], links={"version.txt": "/proc/version"},
+                                 expect={"version.h": "=version"}, only="linux"),
+    # Stops from the first instruction: Ctrl-C mid-run, and process 1 blocked on a FIFO; a
+    # reader that leaves makes the write fail.
+    "stopped_while_read": Case([BIG_NAME], status=signal.SIGINT,
+                               files={BIG_NAME: BIG, "a_rather_long_input_name.h": KEEP},
+                               fault="fread:2:PAUSE", meanwhile={"signal": signal.SIGINT}),
+    "process_1_fifo_input": Case(["in.fifo"], status=signal.SIGTERM, fifos={"in.fifo": None},
+                                 fault="fopen:1:PAUSE", meanwhile={"signal": signal.SIGTERM},
+                                 expect={"in.h": None}, process_1=True, only="linux"),
+    "process_1_fifo_header": Case(["abc.txt"], status=signal.SIGTERM, files={"abc.txt": b"ABC"},
+                                  fifos={"abc.h": None}, fault="open:1:PAUSE",
+                                  meanwhile={"signal": signal.SIGTERM}, process_1=True,
+                                  only="linux"),
+    "fifo_header_reader_leaves": Case(["big.bin"], stdout=b"couldn't write outfile", status=1,
+                                      files={"big.bin": bytes(1 << 20)}, fifos={"big.h": 10},
+                                      only="posix"),
     "new_header_permission_bits": Case(["abc.txt"], files={"abc.txt": b"ABC"},
                                        modes={"abc.h": 0o644}, expect={"abc.h": "@abc.h"},
                                        only="posix"),
@@ -216,42 +288,53 @@ CASES = {
                           expect={"mem.h": None}, only="linux"),
 }
 
-# Every I/O step of a run made to fail in turn: (call that fails, what the tool must say). The
-# input is larger than one read block, so the second read and the later writes are part-way.
-BIG = bytes(range(256)) * 2400
-BIG_NAME = "a_rather_long_input_name.bin"  # too long for a string kept without allocation
+# Every I/O step of a run made to fail in turn: the calls that fail, what the tool must say
+# (None: another road leads to the whole new header), and the calls on Windows where they
+# differ.
 FAULTS = {
     "open_input": ("fopen:1", b"couldn't open infile"),
     "first_read": ("fread:1", b"couldn't read infile"),
     "later_read": ("fread:2", b"couldn't read infile"),
-    "identity_of_input": ("fstat:1", b"couldn't open outfile"),
-    "inspect_output": ("lstat:1", b"couldn't open outfile"),
-    "open_output": ("open:1", b"couldn't open outfile"),
-    "rename_output": ("rename:1", b"couldn't write outfile"),
+    "identity_of_input": ("fstat:1", b"couldn't open outfile", "fstat:2"),
+    "input_looked_at_again": ("fstat:2", b"couldn't read infile", "fstat:5"),
+    "inspect_output": ("fstatat:1", b"couldn't open outfile", "open:1"),
+    "open_output": ("open:1", b"couldn't open outfile", "open:2:EACCES"),
     "first_write": ("fwrite:1", b"couldn't write outfile"),
     "later_write": ("fwrite:6", b"couldn't write outfile"),
     "final_flush": ("fflush:1", b"couldn't write outfile"),
     "close_input": ("fclose:1", b"couldn't read infile"),
     "close_output": ("fclose:2", b"couldn't write outfile"),
-    "memory_for_path": ("new:1", b"out of memory"),
-    "memory_for_output_name": ("new:2", b"out of memory"),
-    "memory_for_array_name": ("new:3", b"out of memory"),
-    "memory_for_target_name": ("new:4", b"out of memory"),
-    "memory_for_temporary_name": ("new:6", b"out of memory"),
-    "memory_for_buffers": ("new:7", b"out of memory"),
-    # Where the folder refuses the temporary or the rename, the header is written in place.
-    "temporary_refused": ("open:1:EACCES", None),
+    "memory_for_path": ("new:1", b"out of memory", "new:14"),
+    "memory_for_output_name": ("new:2", b"out of memory", "new:15"),
+    "memory_for_array_name": ("new:3", b"out of memory", "new:16"),
+    "memory_for_target_name": ("new:4", b"out of memory", "new:17"),
+    "memory_for_temporary_name": ("new:6", b"out of memory", "new:24"),
+    "memory_for_buffers": ("new:7", b"out of memory", "new:26"),
+    # A folder that refuses the temporary beside the header, or the rename: the temporary is
+    # made elsewhere or kept, and copied into the header once complete; with no temporary
+    # anywhere, the header is written in place. What fails before the copy keeps the old one.
+    "rename_output": ("rename:1", None),
     "rename_refused": ("rename:1:EXDEV", None),
     "rename_busy": ("rename:1:EBUSY", None),
+    "temporary_refused": ("open:2:EACCES", None, "open:3:EACCES"),
+    "no_temporary_anywhere": ("open:2-3:EACCES", None, "open:3-4:EACCES"),
+    "no_road_at_all": ("open:2-4:EACCES", b"couldn't open outfile", "open:3-5:EACCES"),
+    "copied_read_fails": ("open:2:EACCES,fread:2", b"couldn't read infile",
+                          "open:3:EACCES,fread:2"),
+    "copied_write_fails": ("open:2:EACCES,fwrite:6", b"couldn't write outfile",
+                           "open:3:EACCES,fwrite:6"),
+    "kept_temporary_unreadable": ("rename:1:EXDEV,open:3", b"couldn't write outfile",
+                                  "rename:1:EXDEV,fopen:2"),
 }
 # Each starts with an older header in place, which must come through whole unless the run
 # succeeds.
-for step, (call, message) in FAULTS.items():
+for step, (call, message, *windows) in FAULTS.items():
     header = {"a_rather_long_input_name.h": KEEP}
     CASES["fault_" + step] = Case(
         [BIG_NAME], stdout=message or b"", status=1 if message else 0, fault=call,
         files={BIG_NAME: BIG, **(header if message else {})}, stale={} if message else header,
-        expect={} if message else {"a_rather_long_input_name.h": "=a_rather_long_input_name"})
+        expect={} if message else {"a_rather_long_input_name.h": "=a_rather_long_input_name"},
+        windows_fault=windows[0] if windows else call)
 
 
 def host_kinds():
@@ -304,6 +387,8 @@ def lay_out(base, case):
         else:
             where.parent.mkdir(parents=True, exist_ok=True)
             where.write_bytes(content)
+            if path in case.meanwhile:  # older than any change made meanwhile, to the tick
+                os.utime(where, (1e9, 1e9))
     for path, mode in case.modes.items():
         if fs_path(base, path).exists():
             os.chmod(fs_path(base, path), mode)
@@ -318,13 +403,101 @@ def lay_out(base, case):
             os.symlink(target, where)
     for path, owner in case.owners.items():
         os.lchown(fs_path(base, path), owner, owner)
+    for path, leave_after in case.fifos.items():
+        os.mkfifo(fs_path(base, path))
+        if leave_after is not None:
+            threading.Thread(target=read_and_leave, args=(fs_path(base, path), leave_after),
+                             daemon=True).start()
+
+
+def read_and_leave(path, count):
+    with open(path, "rb") as fifo:
+        fifo.read(count)
+
+
+def long_path(base, total=4088):
+    """Folders and a short name that make `base`/<it>.h `total` bytes long: the temporary's
+    name is longer than the header's."""
+    length = total - len(str(base.resolve())) - len("/") - len("/f.h")
+    parts = []
+    while length > 201:
+        parts.append("d" * 200)
+        length -= 201
+    return "/".join(parts + ["d" * length, "f"])
+
+
+def expand(case, base):
+    """The case with "{long}" spelled out."""
+    if "{long}" not in repr(case):
+        return case
+    long = long_path(base)
+    swap = lambda text: text.replace("{long}", long) if isinstance(text, str) else text
+    return dataclasses.replace(
+        case, args=[swap(a) for a in case.args],
+        files={swap(k): v for k, v in case.files.items()},
+        expect={swap(k): v.replace("{long}", identifier(long)) if v else v
+                for k, v in case.expect.items()})
+
+
+def process_1_launcher():
+    """The command that runs a program as process 1 of a new PID namespace, or None."""
+    if shutil.which("unshare"):
+        for extra in ([], ["--user", "--map-root-user"]):
+            command = ["unshare", *extra, "--pid", "--fork"]
+            if subprocess.run(command + ["true"], capture_output=True).returncode == 0:
+                return command
+    return None
+
+
+def tool_pid(run, launcher):
+    """The tool's own process, not its launcher's: process 1's host process id."""
+    for _ in range(1000) if launcher else ():
+        children = Path(f"/proc/{run.pid}/task/{run.pid}/children").read_text().split()
+        if children:
+            return int(children[0])
+        time.sleep(0.001)
+    return run.pid
+
+
+def stop_status(sig, process_1=False):
+    """The status a run stopped by `sig` ends with: as the signal, as process 1 the shell's
+    128 plus its number, on Windows the low byte of STATUS_CONTROL_C_EXIT (Wine's)."""
+    return 0xC000013A & 0xFF if opts.windows else 128 + sig if process_1 else -sig
+
+
+HOLDER = r"""#include <stdio.h>
+#include <windows.h>
+int main(int argc, char** argv) {
+    HANDLE file = CreateFileA(argv[1], GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
+                              OPEN_EXISTING, 0, NULL);
+    puts(argc == 2 && file != INVALID_HANDLE_VALUE ? "held" : "failed");
+    fflush(stdout);
+    return getchar() == EOF ? 0 : 1;
+}
+"""
+
+
+def hold(path):
+    """Another program holding `path` open, sharing reading and writing but not deleting,
+    until its standard input closes."""
+    source = Path(path).parent / "holder.c"
+    source.write_text(HOLDER)
+    subprocess.run([opts.cc, str(source), "-o", str(source.with_suffix(".exe"))], check=True)
+    source.unlink()
+    holder = subprocess.Popen(opts.emulator + [str(source.with_suffix(".exe")), Path(path).name],
+                              cwd=Path(path).parent, stdin=subprocess.PIPE, stdout=subprocess.PIPE)
+    if holder.stdout.readline().strip() != b"held":
+        raise RuntimeError(f"could not hold {path}")
+    return holder
 
 
 NOBODY = 65534
 
 
-def run_tool(args, cwd, fault="", link="", other_user=False, file_limit=0):
-    """Runs the tool; returns what it printed, its status and the program name it was given."""
+def run_tool(args, cwd, fault="", link="", other_user=False, file_limit=0, launcher=(),
+             meanwhile=None):
+    """Runs the tool; returns what it printed, its status and the program name it was given.
+    `meanwhile` is called with the running tool when it pauses at a PAUSE fault."""
     tool = opts.faulty_tool if fault else opts.tool
     as_other = other_user and not opts.windows
     if as_other:  # a copy the other user can reach
@@ -337,33 +510,74 @@ def run_tool(args, cwd, fault="", link="", other_user=False, file_limit=0):
     here = tool_path(Path(cwd).resolve())
     sep = "\\" if opts.windows else "/"
     args = [a.replace("{here}", here).replace("{sep}", sep) for a in args]
-    command = opts.emulator + [tool] + [as_bytes(a) for a in args]
+    command = list(launcher) + opts.emulator + [tool] + [as_bytes(a) for a in args]
     limit = (lambda: resource.setrlimit(resource.RLIMIT_FSIZE, (file_limit,) * 2)) \
         if file_limit else None
     who = dict(user=NOBODY, group=NOBODY, extra_groups=[]) if as_other else {}
-    done = subprocess.run(command, cwd=cwd, stdout=subprocess.PIPE, stdin=subprocess.DEVNULL,
-                          env=env, timeout=120, preexec_fn=limit, **who)
-    return done.stdout, done.returncode, prog
+    run = subprocess.Popen(command, cwd=cwd, stdout=subprocess.PIPE, stdin=subprocess.DEVNULL,
+                           env=env, preexec_fn=limit, **who)
+    if meanwhile:
+        paused = Path(cwd) / "vormesta-paused"
+        deadline = time.monotonic() + 120
+        while not paused.exists() and run.poll() is None and time.monotonic() < deadline:
+            time.sleep(0.001)
+        meanwhile(run)
+        paused.unlink(missing_ok=True)
+    try:
+        stdout, _ = run.communicate(timeout=120)
+    except subprocess.TimeoutExpired:
+        run.kill()
+        stdout, _ = run.communicate()
+    return stdout, run.returncode, prog
 
 
 def check_case(name, case):
     failures = []
     root = fresh_folder(name, shared=case.other_user and not opts.windows)
     base = fs_path(root, case.cwd)
+    case = expand(case, base)
     lay_out(base, case)
+    renamed = {path: to[1:] for path, to in case.meanwhile.items()
+               if isinstance(to, str) and to.startswith(">")}
 
-    stdout, status, prog = run_tool(case.args, base, case.fault, case.prog, case.other_user,
-                                    case.file_limit)
+    def meanwhile(run):
+        for path, change in case.meanwhile.items():
+            if path == "signal":
+                os.kill(tool_pid(run, launcher), change)
+                run.wait(timeout=10)
+            elif isinstance(change, int):
+                os.truncate(fs_path(base, path), change)
+            elif isinstance(change, bytes):
+                fs_path(base, path).write_bytes(change)
+            else:
+                fs_path(base, path).rename(fs_path(base, change[1:]))
+
+    def after_run(path):
+        for old, new in renamed.items():
+            if path == old or path.startswith(old + "/"):
+                return new + path[len(old):]
+        return path
+
+    launcher = process_1_launcher() if case.process_1 else ()
+    holder = hold(fs_path(base, case.held)) if case.held else None
+    fault = case.windows_fault if opts.windows and case.windows_fault else case.fault
+    stdout, status, prog = run_tool(case.args, base, fault, case.prog, case.other_user,
+                                    case.file_limit, launcher, case.meanwhile and meanwhile)
+    if holder:
+        holder.communicate(b"")
     want_stdout = case.stdout.replace(b"{prog}", os.fsencode(prog))
     if opts.windows:
         want_stdout = want_stdout.replace(b"\n", b"\r\n")
     if stdout != want_stdout:
         failures.append(f"stdout {stdout!r}, expected {want_stdout!r}")
-    if status != case.status:
-        failures.append(f"status {status}, expected {case.status}")
+    want_status = case.status
+    if isinstance(want_status, signal.Signals):
+        want_status = stop_status(want_status, case.process_1)
+    if status != want_status:
+        failures.append(f"status {status}, expected {want_status}")
 
     for path, content in case.files.items():
-        if content is not None and fs_path(base, path).read_bytes() != content:
+        if content is not None and fs_path(base, after_run(path)).read_bytes() != content:
             failures.append(f"{path} was changed")
     for path, target in case.links.items():
         where = fs_path(base, path)
@@ -372,7 +586,7 @@ def check_case(name, case):
     for path, mode in case.modes.items():
         if os.stat(fs_path(base, path)).st_mode & 0o7777 != mode:
             failures.append(f"{path} has mode {os.stat(fs_path(base, path)).st_mode:o}")
-    failures += temporaries_left(root)
+    failures += temporaries_left(root, {fs_path(base, after_run(p)) for p in case.files})
     for path, want in case.expect.items():
         where = fs_path(base, path)
         if want is None:
@@ -409,8 +623,8 @@ def fresh_folder(name, shared=False):
     return root
 
 
-def temporaries_left(root):
-    return [f"temporary left: {p}" for p in Path(root).rglob(".vormesta-*")]
+def temporaries_left(root, laid_out=()):
+    return [f"temporary left: {p}" for p in Path(root).rglob(".vormesta-*") if p not in laid_out]
 
 
 def check_killed():
@@ -424,25 +638,10 @@ def check_killed():
     run_tool(["big.bin"], root)
     new = (root / "big.h").read_bytes()
     launchers = {"": []}
-    if shutil.which("unshare"):
-        for extra in ([], ["--user", "--map-root-user"]):
-            command = ["unshare", *extra, "--pid", "--fork"]
-            if subprocess.run(command + ["true"], capture_output=True).returncode == 0:
-                launchers[" as process 1"] = command
-                break
-    if " as process 1" not in launchers:
+    if process_1_launcher():
+        launchers[" as process 1"] = process_1_launcher()
+    else:
         print("as process 1: skipped, unshare cannot make a PID namespace here")
-
-    def stop(run, launcher, sig):
-        """Signals the tool itself, not the launcher: process 1's host process id."""
-        pid = run.pid
-        for _ in range(1000) if launcher else ():
-            children = Path(f"/proc/{run.pid}/task/{run.pid}/children").read_text().split()
-            if children:
-                pid = int(children[0])
-                break
-            time.sleep(0.001)
-        os.kill(pid, sig)
 
     for launcher_name, launcher in launchers.items():
         signals = (signal.SIGINT, signal.SIGTERM, signal.SIGHUP)
@@ -452,7 +651,7 @@ def check_killed():
                 run = subprocess.Popen(launcher + opts.emulator + [str(opts.tool), "big.bin"],
                                        cwd=root, stdout=subprocess.DEVNULL)
                 time.sleep(delay)
-                stop(run, launcher, sig)
+                os.kill(tool_pid(run, launcher), sig)
                 try:
                     status = run.wait(timeout=10)
                 except subprocess.TimeoutExpired:
@@ -642,6 +841,9 @@ def main():
             return 77
         if case.other_user and not opts.windows and os.geteuid() != 0:
             print(f"{opts.case}: skipped, running as another user needs root")
+            return 77
+        if case.process_1 and (opts.emulator or not process_1_launcher()):
+            print(f"{opts.case}: skipped, needs the tool to run natively as process 1")
             return 77
         if case.fault and not opts.faulty_tool:
             print(f"{opts.case}: skipped, this build has no way to fail a chosen call")
