@@ -8,17 +8,31 @@
 # binary folder. The tool writes beside its input, so the input is staged as a copy under the
 # build folder and the tool runs there on the relative path. A header is made again when its
 # file (or the tool) changes, and only then; a file made by add_custom_command in the calling
-# folder is embedded after it is made.
+# folder is embedded after it is made. A file dropped from the list takes its header with it.
 #
 # The folder of headers reaches <target> (SCOPE PRIVATE, the default; INTERFACE for an INTERFACE
 # library) or its users too (PUBLIC, INTERFACE), for #include "..." only where the compiler
 # allows, so that features.json's features.h never hides <features.h>.
 #
+# vormesta_add_library(<name> [STATIC|OBJECT] [BASE_DIR <dir>] <file>...)
+#
+# A library target <name> (static by default) holding each file's bytes, one object per file.
+# Callers link it and #include "<path>.h" (the same paths and array names as vormesta_embed),
+# which declares the array with its bound and C linkage, so that any number of C and C++ sources
+# may include it and `sizeof` works. With GCC and Clang the assembler reads each file into its
+# object (.incbin), and no compiler parses its bytes; with a compiler that has #embed, #embed
+# does; elsewhere (MSVC) the tool's header is compiled once. VORMESTA_LIBRARY_ROAD chooses
+# otherwise. A change of a file's bytes rebuilds its object alone; callers are recompiled only
+# when its size changes.
+#
 # VORMESTA_EXECUTABLE names a tool to run instead of the one this build provides.
 include_guard(GLOBAL)
 
 set(VORMESTA_EXECUTABLE "" CACHE FILEPATH "An existing vormesta to run instead of building one")
-# Taken in as sources, a multi-config build embeds with one Release copy of the tool.
+set(VORMESTA_LIBRARY_ROAD auto CACHE STRING
+    "How vormesta_add_library puts bytes into objects: auto, assembler, embed or header")
+set_property(CACHE VORMESTA_LIBRARY_ROAD PROPERTY STRINGS auto assembler embed header)
+# Taken in as sources: a tool for the build machine can be built while configuring.
 if(COMMAND _vormesta_build_host_tool)
   set_property(GLOBAL PROPERTY VORMESTA_SOURCE_DIR "${CMAKE_CURRENT_LIST_DIR}/..")
 endif()
@@ -26,23 +40,39 @@ endif()
 # The command that runs the tool, and what a header depends on for it: the same for every
 # configuration, so that switching configurations embeds nothing again.
 function(_vormesta_tool tool_var depends_var)
-  get_property(multi_config GLOBAL PROPERTY GENERATOR_IS_MULTI_CONFIG)
-  get_property(source_dir GLOBAL PROPERTY VORMESTA_SOURCE_DIR)
-  if(multi_config AND source_dir AND NOT VORMESTA_EXECUTABLE)
-    _vormesta_build_host_tool("${source_dir}")
-  endif()
   get_property(host_tool GLOBAL PROPERTY VORMESTA_EMBED_TOOL)
-  get_property(host_build GLOBAL PROPERTY VORMESTA_HOST_BUILD)
   if(VORMESTA_EXECUTABLE)
-    set(${tool_var} "${VORMESTA_EXECUTABLE}" PARENT_SCOPE)
-    set(${depends_var} "${VORMESTA_EXECUTABLE}" PARENT_SCOPE)
+    set(tool "${VORMESTA_EXECUTABLE}")
   elseif(host_tool)
-    set(${tool_var} "${host_tool}" PARENT_SCOPE)
-    set(${depends_var} "${host_tool}" ${host_build} PARENT_SCOPE)
+    set(tool "${host_tool}")
   else()
     set(${tool_var} vormesta::vormesta PARENT_SCOPE)
     set(${depends_var} "$<TARGET_FILE:vormesta::vormesta>" PARENT_SCOPE)
+    return()
   endif()
+  set(${tool_var} "${tool}" PARENT_SCOPE)
+  set(${depends_var} "${tool}" PARENT_SCOPE)
+endfunction()
+
+# A tool that runs while configuring: the one given, the installed one, or one built now.
+function(_vormesta_tool_now tool_var)
+  get_property(host_tool GLOBAL PROPERTY VORMESTA_EMBED_TOOL)
+  set(imported FALSE)
+  if(TARGET vormesta::vormesta)
+    get_target_property(imported vormesta::vormesta IMPORTED)
+  endif()
+  if(VORMESTA_EXECUTABLE)
+    set(tool "${VORMESTA_EXECUTABLE}")
+  elseif(host_tool)
+    set(tool "${host_tool}")
+  elseif(imported)
+    get_target_property(tool vormesta::vormesta LOCATION)
+  else()
+    get_property(source_dir GLOBAL PROPERTY VORMESTA_SOURCE_DIR)
+    _vormesta_build_host_tool("${source_dir}")
+    get_property(tool GLOBAL PROPERTY VORMESTA_EMBED_TOOL)
+  endif()
+  set(${tool_var} "${tool}" PARENT_SCOPE)
 endfunction()
 
 # The header's path for a relative input path: the extension is what follows the last dot of
@@ -74,8 +104,8 @@ function(_vormesta_check_exists source file)
   endif()
 endfunction()
 
-# Where the headers reach: -iquote keeps them from hiding system headers where the compiler
-# has it; other compilers get an ordinary include folder.
+# Where the headers reach: -iquote, for the C and C++ sources, keeps them from hiding system
+# headers where the compiler has it; other compilers get an ordinary include folder.
 function(_vormesta_add_include_folder target scope root)
   set(quote_only TRUE)
   foreach(lang C CXX)
@@ -85,26 +115,22 @@ function(_vormesta_add_include_folder target scope root)
     endif()
   endforeach()
   if(quote_only)
-    target_compile_options(${target} ${scope} "-iquote${root}")
+    target_compile_options(${target} ${scope} "$<$<COMPILE_LANGUAGE:C,CXX>:-iquote${root}>")
   else()
     target_include_directories(${target} ${scope} "${root}")
   endif()
 endfunction()
 
-# Stages each file under `root` and runs the tool on it there, the header's path taken below
-# `base_dir` (relative to the calling folder) or the calling folders; `headers_var` gets the
-# headers' paths below `root`.
-# With `declarations` (a folder), each file's custom command also writes a declaration of its
-# array with the bound into that folder, under the same relative path. `caller` names the
-# function for messages.
-function(_vormesta_embed_files caller target root base_dir files headers_var declarations)
-  _vormesta_tool(tool tool_depends)
-  string(MAKE_C_IDENTIFIER "${target}" target_id)
+# Each file's absolute path (`sources_var`) and its path below `base_dir` (relative to the
+# calling folder) or the calling folders (`relatives_var`); refuses a file that lies outside its
+# base or gives a header another file of `target` gives.
+function(_vormesta_place caller target base_dir files sources_var relatives_var)
   set(base "")
   if(base_dir)
     get_filename_component(base "${base_dir}" ABSOLUTE BASE_DIR "${CMAKE_CURRENT_SOURCE_DIR}")
   endif()
-  set(headers "")
+  set(sources "")
+  set(relatives "")
   foreach(file IN LISTS files)
     get_filename_component(source "${file}" ABSOLUTE BASE_DIR "${CMAKE_CURRENT_SOURCE_DIR}")
     if(base)
@@ -133,18 +159,15 @@ function(_vormesta_embed_files caller target root base_dir files headers_var dec
       message(FATAL_ERROR "${caller}: '${file}' would be its own header ${header}; "
                           "give it another extension")
     endif()
-    get_property(taken GLOBAL PROPERTY VORMESTA_EMBED_HEADER_${target_id}_${header})
+    get_property(taken GLOBAL PROPERTY "VORMESTA_HEADER ${target} ${header}")
     if(taken)
       message(FATAL_ERROR "${caller}: '${file}' and '${taken}' both give the header "
                           "${header} for ${target}; rename one of them")
     endif()
-    set_property(GLOBAL PROPERTY VORMESTA_EMBED_HEADER_${target_id}_${header} "${file}")
+    set_property(GLOBAL PROPERTY "VORMESTA_HEADER ${target} ${header}" "${file}")
     # A deferred call reads variables when it runs: hand it the values now.
     cmake_language(EVAL CODE
       "cmake_language(DEFER CALL _vormesta_check_exists [==[${source}]==] [==[${file}]==])")
-
-    get_filename_component(staged_dir "${root}/${relative}" DIRECTORY)
-    file(MAKE_DIRECTORY "${staged_dir}")
     # A file the build makes gets its folder now: not every generator makes it for the
     # command, nor every command for itself.
     get_filename_component(source_dir "${source}" DIRECTORY)
@@ -152,17 +175,63 @@ function(_vormesta_embed_files caller target root base_dir files headers_var dec
     if(in_build)
       file(MAKE_DIRECTORY "${source_dir}")
     endif()
+    list(APPEND sources "${source}")
+    list(APPEND relatives "${relative}")
+  endforeach()
+  set(${sources_var} "${sources}" PARENT_SCOPE)
+  set(${relatives_var} "${relatives}" PARENT_SCOPE)
+endfunction()
+
+# A folder of this folder's own for each call for `target`: calls for one target may come from
+# any folder, and custom commands only have rules for targets of the folder that adds them.
+function(_vormesta_call_folder kind target root_var suffix_var)
+  get_property(calls GLOBAL PROPERTY "VORMESTA_CALLS ${target}")
+  math(EXPR call "${calls} + 1")
+  set_property(GLOBAL PROPERTY "VORMESTA_CALLS ${target}" ${call})
+  set(suffix "")
+  if(call GREATER 1)
+    set(suffix "_${call}")
+  endif()
+  set(${root_var} "${CMAKE_CURRENT_BINARY_DIR}/${kind}/${target}${suffix}" PARENT_SCOPE)
+  set(${suffix_var} "${suffix}" PARENT_SCOPE)
+endfunction()
+
+# Removes from `root` the headers of files that a call no longer embeds, so that a source that
+# still includes one fails to build rather than build with stale bytes.
+function(_vormesta_forget_dropped root headers)
+  set(list_file "${root}/.vormesta-headers")
+  set(before "")
+  if(EXISTS "${list_file}")
+    file(STRINGS "${list_file}" before)
+  endif()
+  foreach(header IN LISTS before)
+    if(NOT header IN_LIST headers)
+      file(REMOVE "${root}/${header}")
+    endif()
+  endforeach()
+  list(JOIN headers "\n" text)
+  file(WRITE "${list_file}" "${text}\n")
+endfunction()
+
+# One custom command per file: stage a copy under `root` and run the tool there, the header
+# going to `root` too. With `declarations` (a folder), each also declares the file's array, of
+# the name in `names`, in that folder.
+function(_vormesta_run_tool root sources relatives declarations names headers_var)
+  _vormesta_tool(tool tool_depends)
+  set(headers "")
+  foreach(source relative name IN ZIP_LISTS sources relatives names)
+    _vormesta_header_path("${relative}" header)
+    get_filename_component(staged_dir "${root}/${relative}" DIRECTORY)
+    file(MAKE_DIRECTORY "${staged_dir}")
     set(declare "")
     set(declaration "")
     if(declarations)
       set(declaration "${declarations}/${header}")
-      set(declare COMMAND "${CMAKE_COMMAND}" "-DHEADER=${root}/${header}"
-                  "-DINPUT=${root}/${relative}" "-DOUTPUT=${declaration}"
-                  -P "${CMAKE_CURRENT_FUNCTION_LIST_DIR}/VormestaDeclare.cmake")
+      _vormesta_declare_command(declare header "${name}" "${source}" "" "${declaration}")
     endif()
     add_custom_command(
-      OUTPUT "${root}/${header}" ${declaration}
-      BYPRODUCTS "${root}/${relative}"
+      OUTPUT "${root}/${header}"
+      BYPRODUCTS "${root}/${relative}" ${declaration}
       COMMAND "${CMAKE_COMMAND}" -E copy "${source}" "${root}/${relative}"
       COMMAND ${tool} "${relative}"
       ${declare}
@@ -172,22 +241,8 @@ function(_vormesta_embed_files caller target root base_dir files headers_var dec
       VERBATIM)
     list(APPEND headers "${header}")
   endforeach()
+  _vormesta_forget_dropped("${root}" "${headers}")
   set(${headers_var} "${headers}" PARENT_SCOPE)
-endfunction()
-
-# A folder of this folder's own for `target`: calls for one target may come from any folder, and
-# custom commands only have rules for targets of the folder that adds them.
-function(_vormesta_call_folder kind target root_var suffix_var)
-  string(MAKE_C_IDENTIFIER "${target}" target_id)
-  get_property(calls GLOBAL PROPERTY VORMESTA_EMBED_CALLS_${target_id})
-  math(EXPR call "${calls} + 1")
-  set_property(GLOBAL PROPERTY VORMESTA_EMBED_CALLS_${target_id} ${call})
-  set(suffix "")
-  if(call GREATER 1)
-    set(suffix "_${call}")
-  endif()
-  set(${root_var} "${CMAKE_CURRENT_BINARY_DIR}/${kind}/${target_id}${suffix}" PARENT_SCOPE)
-  set(${suffix_var} "${suffix}" PARENT_SCOPE)
 endfunction()
 
 function(vormesta_embed target)
@@ -205,24 +260,86 @@ function(vormesta_embed target)
   if(NOT arg_SCOPE MATCHES "^(PRIVATE|PUBLIC|INTERFACE)$")
     message(FATAL_ERROR "vormesta_embed: SCOPE is PRIVATE, PUBLIC or INTERFACE, not '${arg_SCOPE}'")
   endif()
-  string(MAKE_C_IDENTIFIER "${target}" target_id)
   _vormesta_call_folder(vormesta_embed "${target}" root suffix)
-  _vormesta_embed_files(vormesta_embed "${target}" "${root}" "${arg_BASE_DIR}"
-                        "${arg_UNPARSED_ARGUMENTS}" headers "")
+  _vormesta_place(vormesta_embed "${target}" "${arg_BASE_DIR}" "${arg_UNPARSED_ARGUMENTS}"
+                  sources relatives)
+  _vormesta_run_tool("${root}" "${sources}" "${relatives}" "" "" headers)
   list(TRANSFORM headers PREPEND "${root}/")
-  add_custom_target(${target_id}_vormesta_embed${suffix} DEPENDS ${headers})
-  add_dependencies(${target} ${target_id}_vormesta_embed${suffix})
+  add_custom_target(${target}_vormesta_embed${suffix} DEPENDS ${headers})
+  add_dependencies(${target} ${target}_vormesta_embed${suffix})
   _vormesta_add_include_folder(${target} ${arg_SCOPE} "${root}")
 endfunction()
 
-# vormesta_add_library(<name> [STATIC|OBJECT] [BASE_DIR <dir>] <file>...)
-#
-# A library target <name> (static by default) holding each file's bytes, compiled once, one
-# object per file. Callers link it and #include "<path>.h" (the same path and array name as
-# vormesta_embed gives), which declares the array with its bound and C linkage, so that any
-# number of C and C++ sources may include it and `sizeof` works. The tool's header itself is
-# compiled in a source of its own and is not on any caller's include path. A change of a file's
-# bytes recompiles its data object alone; callers are recompiled only when its size changes.
+# The array names the tool gives `relatives`, asked of it while configuring: a name depends on
+# the path alone, so the tool runs on empty files laid out at those paths under `scratch`.
+function(_vormesta_array_names scratch relatives names_var)
+  _vormesta_tool_now(tool)
+  file(REMOVE_RECURSE "${scratch}")
+  set(commands "")
+  foreach(relative IN LISTS relatives)
+    file(WRITE "${scratch}/${relative}" "")
+    list(APPEND commands COMMAND "${tool}" "${relative}")
+  endforeach()
+  # One pipeline: the runs go side by side.
+  execute_process(${commands} WORKING_DIRECTORY "${scratch}" RESULTS_VARIABLE results
+                  OUTPUT_VARIABLE printed)
+  set(names "")
+  foreach(relative result IN ZIP_LISTS relatives results)
+    _vormesta_header_path("${relative}" header)
+    set(line "")
+    if(result EQUAL 0)
+      file(STRINGS "${scratch}/${header}" line LIMIT_COUNT 1)
+    endif()
+    if(NOT line MATCHES "^const unsigned char ([A-Za-z0-9_]+)\\[\\] = {")
+      message(FATAL_ERROR "vormesta: ${tool} could not name the array of '${relative}' "
+                          "(status ${result}) ${printed}")
+    endif()
+    list(APPEND names "${CMAKE_MATCH_1}")
+  endforeach()
+  file(REMOVE_RECURSE "${scratch}")
+  set(${names_var} "${names}" PARENT_SCOPE)
+endfunction()
+
+# How the library's objects get the bytes (`road_var`), compiled as C where the calling folder
+# has it, C++ otherwise (`language_var`).
+function(_vormesta_library_road language_var road_var)
+  set(language CXX)
+  if(CMAKE_C_COMPILER_LOADED)
+    set(language C)
+  endif()
+  set(road "${VORMESTA_LIBRARY_ROAD}")
+  if(road STREQUAL "auto")
+    if(CMAKE_${language}_COMPILER_ID MATCHES "^(GNU|Clang|AppleClang)$" AND
+       NOT CMAKE_${language}_COMPILER_FRONTEND_VARIANT STREQUAL "MSVC")
+      set(road assembler)
+    else()
+      include(CheckSourceCompiles)
+      check_source_compiles(${language} "#ifndef __has_embed\n#error\n#endif\nint main(void) { return 0; }"
+                            VORMESTA_${language}_HAS_EMBED)
+      set(road header)
+      if(VORMESTA_${language}_HAS_EMBED)
+        set(road embed)
+      endif()
+    endif()
+  elseif(NOT road MATCHES "^(assembler|embed|header)$")
+    message(FATAL_ERROR "vormesta_add_library: VORMESTA_LIBRARY_ROAD is auto, assembler, embed "
+                        "or header, not '${road}'")
+  endif()
+  set(${language_var} ${language} PARENT_SCOPE)
+  set(${road_var} ${road} PARENT_SCOPE)
+endfunction()
+
+# The command that writes a declaration (and, on the roads that need no tool, the data source).
+function(_vormesta_declare_command command_var road name input source declaration)
+  string(MD5 guard "${declaration}")
+  string(SUBSTRING "${guard}" 0 12 guard)
+  get_filename_component(file_name "${declaration}" NAME)
+  string(MAKE_C_IDENTIFIER "VORMESTA_${file_name}_${guard}" guard)
+  set(${command_var} COMMAND "${CMAKE_COMMAND}" -DROAD=${road} -DNAME=${name} "-DINPUT=${input}"
+      "-DSOURCE=${source}" "-DDECLARATION=${declaration}" -DGUARD=${guard}
+      -P "${CMAKE_CURRENT_FUNCTION_LIST_DIR}/VormestaDeclare.cmake" PARENT_SCOPE)
+endfunction()
+
 function(vormesta_add_library name)
   cmake_parse_arguments(PARSE_ARGV 1 arg "STATIC;OBJECT" "BASE_DIR" "")
   if(TARGET ${name})
@@ -233,23 +350,54 @@ function(vormesta_add_library name)
     set(kind OBJECT)
   endif()
   _vormesta_call_folder(vormesta_library "${name}" root suffix)
-  set(declarations "${root}/include")
-  _vormesta_embed_files(vormesta_add_library "${name}" "${root}/data" "${arg_BASE_DIR}"
-                        "${arg_UNPARSED_ARGUMENTS}" headers "${declarations}")
-  # C where the project has it, C++ otherwise: the same text compiles as either.
-  get_property(languages GLOBAL PROPERTY ENABLED_LANGUAGES)
+  _vormesta_place(vormesta_add_library "${name}" "${arg_BASE_DIR}" "${arg_UNPARSED_ARGUMENTS}"
+                  files relatives)
+  _vormesta_array_names("${root}/names" "${relatives}" names)
+  foreach(file array IN ZIP_LISTS arg_UNPARSED_ARGUMENTS names)
+    get_property(taken GLOBAL PROPERTY "VORMESTA_ARRAY ${name} ${array}")
+    if(taken)
+      message(FATAL_ERROR "vormesta_add_library: '${file}' and '${taken}' both give the array "
+                          "${array} in ${name}; rename one of them")
+    endif()
+    set_property(GLOBAL PROPERTY "VORMESTA_ARRAY ${name} ${array}" "${file}")
+  endforeach()
+
+  _vormesta_library_road(language road)
   set(extension cpp)
-  if("C" IN_LIST languages)
+  if(language STREQUAL "C")
     set(extension c)
   endif()
+  set(declarations "${root}/include")
   set(sources "")
-  foreach(header IN LISTS headers)
-    # The declaration first: a bound that disagrees with the data does not compile.
-    set(source "${root}/sources/${header}.${extension}")
-    file(CONFIGURE OUTPUT "${source}" CONTENT
-         "#include \"${declarations}/${header}\"\n#include \"${root}/data/${header}\"\n")
-    list(APPEND sources "${source}" "${root}/data/${header}" "${declarations}/${header}")
-  endforeach()
+  if(road STREQUAL "header")
+    # The tool's header, compiled once after the declaration: a bound that disagrees with the
+    # data does not compile.
+    _vormesta_run_tool("${root}/data" "${files}" "${relatives}" "${declarations}" "${names}"
+                       headers)
+    foreach(header IN LISTS headers)
+      set(source "${root}/sources/${header}.${extension}")
+      file(CONFIGURE OUTPUT "${source}" CONTENT
+           "#include \"${declarations}/${header}\"\n#include \"${root}/data/${header}\"\n")
+      list(APPEND sources "${source}" "${root}/data/${header}" "${declarations}/${header}")
+    endforeach()
+  else()
+    set(headers "")
+    foreach(file relative array IN ZIP_LISTS files relatives names)
+      _vormesta_header_path("${relative}" header)
+      set(source "${root}/sources/${header}.${extension}")
+      set(declaration "${declarations}/${header}")
+      _vormesta_declare_command(declare ${road} "${array}" "${file}" "${source}"
+                                "${declaration}")
+      # The declaration is rewritten only when the size changes: callers compile again then
+      # alone. The source is written each time, so that its object is made again.
+      add_custom_command(OUTPUT "${source}" BYPRODUCTS "${declaration}" ${declare}
+                         DEPENDS "${file}" "${CMAKE_CURRENT_FUNCTION_LIST_DIR}/VormestaDeclare.cmake"
+                         COMMENT "vormesta: declaring ${relative}" VERBATIM)
+      list(APPEND sources "${source}" "${declaration}")
+      list(APPEND headers "${header}")
+    endforeach()
+  endif()
+  _vormesta_forget_dropped("${declarations}" "${headers}")
   add_library(${name} ${kind} ${sources})
   file(MAKE_DIRECTORY "${declarations}")
   _vormesta_add_include_folder(${name} INTERFACE "${declarations}")

@@ -1,10 +1,10 @@
-# A copy of the tool built apart from the project's own configurations: in Release, with the build
-# machine's default compilers (no toolchain file is handed on). For a cross build whose programs
-# cannot run on the build machine, and for multi-config generators, where one header per file
-# must serve every configuration (switching Debug -> Release -> Debug embeds nothing again).
-# vormesta_embed then runs it, unless VORMESTA_EXECUTABLE names an existing tool.
+# A copy of the tool built while configuring, apart from the project's own configurations,
+# toolchain and flags: in Release, with the build machine's default compilers. A project that
+# takes vormesta in as sources embeds with it (so a cross build, or any configuration of a
+# multi-config generator, runs one tool that runs here), and vormesta_add_library asks it for
+# array names while configuring. Each configure brings it up to date; the first builds it (a
+# few seconds).
 include_guard(GLOBAL)
-include(ExternalProject)
 
 function(_vormesta_build_host_tool source_dir)
   get_property(built GLOBAL PROPERTY VORMESTA_EMBED_TOOL)
@@ -13,16 +13,34 @@ function(_vormesta_build_host_tool source_dir)
   endif()
   set(host_dir "${CMAKE_BINARY_DIR}/vormesta_host")
   set(host_tool "${host_dir}/bin/vormesta${CMAKE_HOST_EXECUTABLE_SUFFIX}")
-  ExternalProject_Add(vormesta_host
-    SOURCE_DIR "${source_dir}"
-    BINARY_DIR "${host_dir}"
-    CMAKE_ARGS -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF -DVORMESTA_INSTALL=OFF
-               "-DCMAKE_RUNTIME_OUTPUT_DIRECTORY=${host_dir}/bin"
-               "-DCMAKE_RUNTIME_OUTPUT_DIRECTORY_RELEASE=${host_dir}/bin"
-    BUILD_COMMAND "${CMAKE_COMMAND}" --build <BINARY_DIR> --config Release --target vormesta
-    INSTALL_COMMAND ""
-    BUILD_ALWAYS ON
-    BUILD_BYPRODUCTS "${host_tool}")
+  string(REPLACE " Multi-Config" "" generator "${CMAKE_GENERATOR}")
+  set(make_program "")
+  if(generator MATCHES "Ninja|Makefiles")
+    set(make_program "-DCMAKE_MAKE_PROGRAM=${CMAKE_MAKE_PROGRAM}")
+  endif()
+  # The target's compilers and flags, where the environment names them, are not the build
+  # machine's.
+  set(clean_environment "${CMAKE_COMMAND}" -E env --unset=CC --unset=CXX --unset=CFLAGS
+                        --unset=CXXFLAGS --unset=LDFLAGS)
+  set(failed 0)
+  if(NOT EXISTS "${host_dir}/CMakeCache.txt")
+    execute_process(
+      COMMAND ${clean_environment} "${CMAKE_COMMAND}" -S "${source_dir}" -B "${host_dir}"
+              -G "${generator}" ${make_program} -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF
+              -DVORMESTA_INSTALL=OFF "-DCMAKE_RUNTIME_OUTPUT_DIRECTORY=${host_dir}/bin"
+              "-DCMAKE_RUNTIME_OUTPUT_DIRECTORY_RELEASE=${host_dir}/bin"
+      RESULT_VARIABLE failed OUTPUT_VARIABLE log ERROR_VARIABLE log)
+  endif()
+  if(NOT failed)
+    execute_process(
+      COMMAND ${clean_environment} "${CMAKE_COMMAND}" --build "${host_dir}" --config Release
+              --target vormesta --parallel
+      RESULT_VARIABLE failed OUTPUT_VARIABLE log ERROR_VARIABLE log)
+  endif()
+  if(failed)
+    file(REMOVE "${host_dir}/CMakeCache.txt")
+    message(FATAL_ERROR "vormesta: the tool for the build machine did not build in "
+                        "${host_dir}:\n${log}")
+  endif()
   set_property(GLOBAL PROPERTY VORMESTA_EMBED_TOOL "${host_tool}")
-  set_property(GLOBAL PROPERTY VORMESTA_HOST_BUILD vormesta_host)
 endfunction()
