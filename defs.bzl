@@ -1,18 +1,30 @@
-"""vormesta_embed: files compiled into a C or C++ program as headers, for Bazel builds.
+"""Files embedded in C and C++ programs with vormesta, for Bazel builds.
 
-    load("@vormesta//:defs.bzl", "vormesta_embed")
+    load("@vormesta//:defs.bzl", "vormesta_embed", "vormesta_library")
 
     vormesta_embed(name = "assets", srcs = ["icons/app.png"], base_dir = None)
-    cc_binary(name = "app", srcs = ["main.c"], deps = [":assets"])
+    vormesta_library(name = "blobs", srcs = ["firmware/image.bin"])
+    cc_binary(name = "app", srcs = ["main.c"], deps = [":assets", ":blobs"])
 
-`#include "icons/app.h"` then gives `const unsigned char icons_app[]`: each file's path relative
-to its package (or to `base_dir`, itself relative to the package), with the extension cut and
-".h" after it, and the array named after that path as the tool names it. Each file is copied
-into the output tree and converted there by the tool built in the exec configuration, so cross
-builds and remote execution work. The headers are reached by #include "..." only (-iquote), so
-that errno.txt's errno.h never hides <errno.h>. Include each header in one source file.
+Each file's path relative to its package (or to `base_dir`, itself relative to the package),
+with the extension cut and ".h" after it, is what `#include "..."` names, and the array is named
+after that path as the tool names it: "icons/app.h" and icons_app. Headers are reached by
+#include "..." only (-iquote), so that errno.txt's errno.h never hides <errno.h>.
+
+vormesta_embed gives the tool's header, which holds the array: include it in one source. The
+tool, built in the exec configuration, runs on a copy in the output tree, so cross builds and
+remote execution work.
+
+vormesta_library gives a library: `#include "firmware/image.h"` declares the array with its bound
+and C linkage, in any number of sources. With GCC and Clang the assembler reads each file into
+its object (.incbin) and no compiler parses its bytes; MSVC and clang-cl compile the tool's
+header once. The tool gives only the names.
+
+Both run the tool through scripts/vormesta_step.py, by python3 from the PATH, never through a
+shell.
 """
 
+load("@bazel_tools//tools/cpp:toolchain_utils.bzl", "find_cpp_toolchain")
 load("@rules_cc//cc:defs.bzl", "cc_library")
 
 def _header_path(relative):
@@ -24,57 +36,114 @@ def _header_path(relative):
         relative = relative[:dot]
     return relative + ".h"
 
-def _relative_path(ctx, file):
-    path = file.path
-    if file.root.path:
-        path = path[len(file.root.path) + 1:]
+# Each file of `ctx.files.srcs` with its path below its base and its header's path, refusing a
+# file outside its base, one that would be its own header and two that give one header.
+def _placed(ctx, caller):
     base = "/".join([part for part in [ctx.label.workspace_root, ctx.label.package, ctx.attr.base_dir] if part])
-    if base and not path.startswith(base + "/"):
-        fail("vormesta_embed: '%s' lies outside its base %s" % (file.short_path, base))
-    return path[len(base) + 1:] if base else path
+    placed = []
+    taken = {}
+    for file in ctx.files.srcs:
+        path = file.path[len(file.root.path) + 1:] if file.root.path else file.path
+        if base and not path.startswith(base + "/"):
+            fail("%s: '%s' lies outside its base %s" % (caller, file.short_path, base))
+        relative = path[len(base) + 1:] if base else path
+        header = _header_path(relative)
+        if header == relative:
+            fail("%s: '%s' would be its own header; give it another extension" % (caller, relative))
+        if header in taken:
+            fail("%s: '%s' and '%s' both give the header %s" % (caller, relative, taken[header], header))
+        taken[header] = relative
+        placed.append(struct(file = file, relative = relative, header = header))
+    return placed
+
+def _step(ctx, command, arguments, inputs, outputs, message):
+    script = [file for file in ctx.files._step if file.basename == "vormesta_step.py"][0]
+    ctx.actions.run(
+        executable = "python3",
+        arguments = [script.path, command, ctx.executable._tool.path] + arguments,
+        inputs = inputs + ctx.files._step,
+        tools = [ctx.executable._tool],
+        outputs = outputs,
+        use_default_shell_env = True,
+        mnemonic = "Vormesta",
+        progress_message = message,
+    )
 
 def _vormesta_headers_impl(ctx):
     folder = ctx.label.name + "_vormesta"
     headers = []
-    roots = []
-    taken = {}
-    for file in ctx.files.srcs:
-        relative = _relative_path(ctx, file)
-        header_path = _header_path(relative)
-        if header_path == relative:
-            fail("vormesta_embed: '%s' would be its own header; give it another extension" % relative)
-        if header_path in taken:
-            fail("vormesta_embed: '%s' and '%s' both give the header %s" % (relative, taken[header_path], header_path))
-        taken[header_path] = relative
-        staged = ctx.actions.declare_file(folder + "/" + relative)
-        header = ctx.actions.declare_file(folder + "/" + header_path)
-        root = staged.path[:-len(relative) - 1]
-
-        # The tool writes beside its input and names the array after the path it is given.
-        ctx.actions.run_shell(
-            inputs = [file],
-            tools = [ctx.executable._tool],
-            outputs = [staged, header],
-            command = 'tool="$PWD/$4" && cp "$1" "$2" && cd "$3" && "$tool" "$5"',
-            arguments = [file.path, staged.path, root, ctx.executable._tool.path, relative],
-            mnemonic = "VormestaEmbed",
-            progress_message = "vormesta: embedding %s" % relative,
-        )
+    root = folder
+    for file in _placed(ctx, "vormesta_embed"):
+        header = ctx.actions.declare_file(folder + "/" + file.header)
+        _step(ctx, "embed", [file.file.path, file.relative, header.path], [file.file], [header],
+              "vormesta: embedding %s" % file.relative)
         headers.append(header)
-        roots.append(root)
+        root = header.path[:-len(file.header) - 1]
     context = cc_common.create_compilation_context(
         headers = depset(headers),
-        quote_includes = depset(roots),
+        quote_includes = depset([root]),
     )
     return [DefaultInfo(files = depset(headers)), CcInfo(compilation_context = context)]
 
-_vormesta_headers = rule(
-    implementation = _vormesta_headers_impl,
-    attrs = {
-        "srcs": attr.label_list(allow_files = True, mandatory = True),
-        "base_dir": attr.string(),
-        "_tool": attr.label(default = Label("//:vormesta"), executable = True, cfg = "exec"),
-    },
+_attrs = {
+    "srcs": attr.label_list(allow_files = True, mandatory = True),
+    "base_dir": attr.string(),
+    "_tool": attr.label(default = Label("//:vormesta"), executable = True, cfg = "exec"),
+    "_step": attr.label(default = Label("//:vormesta_step"), cfg = "exec"),
+}
+
+_vormesta_headers = rule(implementation = _vormesta_headers_impl, attrs = _attrs)
+
+def _vormesta_library_impl(ctx):
+    cc_toolchain = find_cpp_toolchain(ctx)
+    features = cc_common.configure_features(
+        ctx = ctx,
+        cc_toolchain = cc_toolchain,
+        requested_features = ctx.features,
+        unsupported_features = ctx.disabled_features,
+    )
+    road = "header" if cc_toolchain.compiler in ["msvc-cl", "clang-cl"] else "assembler"
+    folder = ctx.label.name + "_vormesta"
+    sources = []
+    declarations = []
+    root = folder
+    for file in _placed(ctx, "vormesta_library"):
+        source = ctx.actions.declare_file(folder + "/" + file.header + ".c")
+        declaration = ctx.actions.declare_file(folder + "/" + file.header)
+        _step(ctx, "library", [file.file.path, file.relative, road, source.path, declaration.path],
+              [file.file], [source, declaration], "vormesta: declaring %s" % file.relative)
+        sources.append(source)
+        declarations.append(declaration)
+        root = declaration.path[:-len(file.header) - 1]
+
+    # The assembler reads each file itself: it is an input of its object's compile action.
+    context, outputs = cc_common.compile(
+        name = ctx.label.name,
+        actions = ctx.actions,
+        feature_configuration = features,
+        cc_toolchain = cc_toolchain,
+        srcs = sources,
+        public_hdrs = declarations,
+        quote_includes = [root],
+        additional_inputs = ctx.files.srcs,
+    )
+    linking, _ = cc_common.create_linking_context_from_compilation_outputs(
+        name = ctx.label.name,
+        actions = ctx.actions,
+        feature_configuration = features,
+        cc_toolchain = cc_toolchain,
+        compilation_outputs = outputs,
+    )
+    return [
+        DefaultInfo(files = depset(declarations)),
+        CcInfo(compilation_context = context, linking_context = linking),
+    ]
+
+_vormesta_library = rule(
+    implementation = _vormesta_library_impl,
+    attrs = dict(_attrs, _cc_toolchain = attr.label(default = Label("@bazel_tools//tools/cpp:current_cc_toolchain"))),
+    fragments = ["cpp"],
+    toolchains = ["@bazel_tools//tools/cpp:toolchain_type"],
 )
 
 def vormesta_embed(name, srcs, base_dir = None, **kwargs):
@@ -88,3 +157,15 @@ def vormesta_embed(name, srcs, base_dir = None, **kwargs):
     """
     _vormesta_headers(name = name + "_headers", srcs = srcs, base_dir = base_dir or "")
     cc_library(name = name, deps = [":" + name + "_headers"], **kwargs)
+
+def vormesta_library(name, srcs, base_dir = None, **kwargs):
+    """A library `name` that holds the bytes of `srcs` and declares their arrays.
+
+    Args:
+      name: the library, for the deps of the targets that use the arrays.
+      srcs: the files to embed (files of the package, or targets that make them).
+      base_dir: the folder, relative to the package, that the headers' paths start below.
+      **kwargs: passed on to the cc_library (visibility, tags...).
+    """
+    _vormesta_library(name = name + "_data", srcs = srcs, base_dir = base_dir or "")
+    cc_library(name = name, deps = [":" + name + "_data"], **kwargs)

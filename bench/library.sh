@@ -1,64 +1,64 @@
 #!/usr/bin/env bash
-# What embedding costs the whole build: a main.cpp that uses one 4 MiB file, embedded with
-# vormesta_embed (the header included by main.cpp) and with vormesta_add_library (the data
-# compiled once, in a library), built with Ninja and g++ -O2: the first build, the rebuild after
-# touching main.cpp, and the first build with four such files and -j2. Wall times in seconds.
+# What a library of embedded files costs the whole build, by road and size: a C++ program that
+# uses one file from vormesta_add_library, built with Ninja and g++ -O2, the file 1, 16, 64 and
+# 256 MiB (and 1 GiB with --huge). For each: the first build's wall time and the peak memory of
+# its largest step, and the rebuild after a same-size edit of the file. The header road (the
+# tool's header compiled, as MSVC must) is measured up to 16 MiB: past that it takes minutes and
+# gigabytes.
 #
-#   bench/library.sh [path/to/vormesta]
+#   bench/library.sh [path/to/vormesta] [--huge]
 set -euo pipefail
 
 tool=$(realpath "${1:-build/vormesta}")
+sizes=(1 16 64 256)
+[[ ${2:-} == --huge ]] && sizes+=(1024)
 repo=$(realpath "$(dirname "$0")/..")
 work=$(mktemp -d "${BENCH_DIR:-/var/tmp}/vormesta-library.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 
-# A project embedding `count` files one way or the other.
+# Runs a command; prints its wall time and the peak memory of its largest process.
+measure() {
+    python3 - "$@" <<'PYTHON'
+import resource, subprocess, sys, time
+start = time.monotonic()
+subprocess.run(sys.argv[1:], stdout=subprocess.DEVNULL, check=True)
+peak = resource.getrusage(resource.RUSAGE_CHILDREN).ru_maxrss // 1024
+print(f"{time.monotonic() - start:.2f} s, {peak} MiB")
+PYTHON
+}
+
+# A project embedding one file of `mib` MiB on `road`.
 make_project() {
-    local dir=$1 way=$2 count=$3
+    local dir=$1 road=$2 mib=$3
     mkdir -p "$dir"
-    local files="" includes="" uses=""
-    for ((i = 0; i < count; i++)); do
-        head -c $((4 << 20)) /dev/urandom >"$dir/blob$i.bin"
-        files+=" blob$i.bin"
-        includes+="#include \"blob$i.h\"\n"
-        uses+=" + blob$i[$i] + sizeof blob$i"
-    done
-    printf "#include <cstdio>\n$includes int main() { std::printf(\"%%zu\\\\n\", std::size_t{0}$uses); }\n" \
-        >"$dir/main.cpp"
-    local embed="vormesta_embed(app$files)"
-    [[ $way == library ]] && embed="vormesta_add_library(blobs$files)
-target_link_libraries(app PRIVATE blobs)"
+    head -c $((mib << 20)) /dev/urandom >"$dir/blob.bin"
+    printf '#include "blob.h"\n#include <cstdio>\nint main() { std::printf("%%d %%zu\\n", blob[%d], sizeof blob); }\n' \
+        $((mib << 19)) >"$dir/main.cpp"
     cat >"$dir/CMakeLists.txt" <<CMAKE
 cmake_minimum_required(VERSION 3.20)
 project(bench LANGUAGES CXX)
 include("$repo/cmake/VormestaEmbed.cmake")
+vormesta_add_library(blobs blob.bin)
 add_executable(app main.cpp)
-$embed
+target_link_libraries(app PRIVATE blobs)
 CMAKE
     cmake -S "$dir" -B "$dir/build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
-        -DCMAKE_CXX_FLAGS_RELEASE=-O2 -DVORMESTA_EXECUTABLE="$tool" >/dev/null
+        -DCMAKE_CXX_FLAGS_RELEASE=-O2 -DVORMESTA_EXECUTABLE="$tool" \
+        -DVORMESTA_LIBRARY_ROAD="$road" >/dev/null
 }
 
-seconds() {
-    local start end
-    start=$(date +%s.%N)
-    "$@" >/dev/null
-    end=$(date +%s.%N)
-    python3 -c "print('%.2f' % ($end - $start))"
-}
-
-echo "| | vormesta_embed | vormesta_add_library |"
-echo "|---|---|---|"
-declare -A first touched four
-for way in embed library; do
-    make_project "$work/$way" "$way" 1
-    first[$way]=$(seconds cmake --build "$work/$way/build" -j2)
-    touch "$work/$way/main.cpp"
-    touched[$way]=$(seconds cmake --build "$work/$way/build" -j2)
-    make_project "$work/$way-4" "$way" 4
-    four[$way]=$(seconds cmake --build "$work/$way-4/build" -j2)
-    "$work/$way/build/app" >/dev/null
+echo "| data | road | first build | rebuild after a same-size edit |"
+echo "|---|---|---|---|"
+for mib in "${sizes[@]}"; do
+    for road in assembler header; do
+        ((mib > 16)) && [[ $road == header ]] && continue
+        dir="$work/$road-$mib"
+        make_project "$dir" "$road" "$mib"
+        first=$(measure cmake --build "$dir/build" -j2)
+        printf 'X' | dd of="$dir/blob.bin" bs=1 seek=7 conv=notrunc status=none
+        edit=$(measure cmake --build "$dir/build" -j2)
+        "$dir/build/app" >/dev/null
+        echo "| $mib MiB | $road | $first | $edit |"
+        rm -rf "$dir"
+    done
 done
-echo "| first build, one 4 MiB file | ${first[embed]} s | ${first[library]} s |"
-echo "| rebuild after touching main.cpp | ${touched[embed]} s | ${touched[library]} s |"
-echo "| first build, four 4 MiB files, -j2 | ${four[embed]} s | ${four[library]} s |"

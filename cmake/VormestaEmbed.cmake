@@ -213,36 +213,24 @@ function(_vormesta_forget_dropped root headers)
   file(WRITE "${list_file}" "${text}\n")
 endfunction()
 
-# One custom command per file: stage a copy under `root` and run the tool there, the header
-# going to `root` too. With `declarations` (a folder), each also declares the file's array, of
-# the name in `names`, in that folder.
-function(_vormesta_run_tool root sources relatives declarations names headers_var)
+# A custom command that stages a copy of `source` under `root` and runs the tool there on
+# `relative`, the header going to `root` too; `more` runs after the tool (COMMAND ...) and makes
+# `outputs` and `byproducts`.
+function(_vormesta_tool_command root source relative more outputs byproducts)
   _vormesta_tool(tool tool_depends)
-  set(headers "")
-  foreach(source relative name IN ZIP_LISTS sources relatives names)
-    _vormesta_header_path("${relative}" header)
-    get_filename_component(staged_dir "${root}/${relative}" DIRECTORY)
-    file(MAKE_DIRECTORY "${staged_dir}")
-    set(declare "")
-    set(declaration "")
-    if(declarations)
-      set(declaration "${declarations}/${header}")
-      _vormesta_declare_command(declare header "${name}" "${source}" "" "${declaration}")
-    endif()
-    add_custom_command(
-      OUTPUT "${root}/${header}"
-      BYPRODUCTS "${root}/${relative}" ${declaration}
-      COMMAND "${CMAKE_COMMAND}" -E copy "${source}" "${root}/${relative}"
-      COMMAND ${tool} "${relative}"
-      ${declare}
-      WORKING_DIRECTORY "${root}"
-      DEPENDS "${source}" ${tool_depends}
-      COMMENT "vormesta: embedding ${relative}"
-      VERBATIM)
-    list(APPEND headers "${header}")
-  endforeach()
-  _vormesta_forget_dropped("${root}" "${headers}")
-  set(${headers_var} "${headers}" PARENT_SCOPE)
+  _vormesta_header_path("${relative}" header)
+  get_filename_component(staged_dir "${root}/${relative}" DIRECTORY)
+  file(MAKE_DIRECTORY "${staged_dir}")
+  add_custom_command(
+    OUTPUT "${root}/${header}" ${outputs}
+    BYPRODUCTS "${root}/${relative}" ${byproducts}
+    COMMAND "${CMAKE_COMMAND}" -E copy "${source}" "${root}/${relative}"
+    COMMAND ${tool} "${relative}"
+    ${more}
+    WORKING_DIRECTORY "${root}"
+    DEPENDS "${source}" ${tool_depends}
+    COMMENT "vormesta: embedding ${relative}"
+    VERBATIM)
 endfunction()
 
 function(vormesta_embed target)
@@ -263,7 +251,13 @@ function(vormesta_embed target)
   _vormesta_call_folder(vormesta_embed "${target}" root suffix)
   _vormesta_place(vormesta_embed "${target}" "${arg_BASE_DIR}" "${arg_UNPARSED_ARGUMENTS}"
                   sources relatives)
-  _vormesta_run_tool("${root}" "${sources}" "${relatives}" "" "" headers)
+  set(headers "")
+  foreach(source relative IN ZIP_LISTS sources relatives)
+    _vormesta_tool_command("${root}" "${source}" "${relative}" "" "" "")
+    _vormesta_header_path("${relative}" header)
+    list(APPEND headers "${header}")
+  endforeach()
+  _vormesta_forget_dropped("${root}" "${headers}")
   list(TRANSFORM headers PREPEND "${root}/")
   add_custom_target(${target}_vormesta_embed${suffix} DEPENDS ${headers})
   add_dependencies(${target} ${target}_vormesta_embed${suffix})
@@ -329,14 +323,14 @@ function(_vormesta_library_road language_var road_var)
   set(${road_var} ${road} PARENT_SCOPE)
 endfunction()
 
-# The command that writes a declaration (and, on the roads that need no tool, the data source).
-function(_vormesta_declare_command command_var road name input source declaration)
+# The command that writes a file's data source and declaration (VormestaDeclare.cmake).
+function(_vormesta_declare_command command_var road name input source declaration header)
   string(MD5 guard "${declaration}")
   string(SUBSTRING "${guard}" 0 12 guard)
   get_filename_component(file_name "${declaration}" NAME)
   string(MAKE_C_IDENTIFIER "VORMESTA_${file_name}_${guard}" guard)
   set(${command_var} COMMAND "${CMAKE_COMMAND}" -DROAD=${road} -DNAME=${name} "-DINPUT=${input}"
-      "-DSOURCE=${source}" "-DDECLARATION=${declaration}" -DGUARD=${guard}
+      "-DSOURCE=${source}" "-DDECLARATION=${declaration}" -DGUARD=${guard} "-DHEADER=${header}"
       -P "${CMAKE_CURRENT_FUNCTION_LIST_DIR}/VormestaDeclare.cmake" PARENT_SCOPE)
 endfunction()
 
@@ -369,34 +363,27 @@ function(vormesta_add_library name)
   endif()
   set(declarations "${root}/include")
   set(sources "")
-  if(road STREQUAL "header")
-    # The tool's header, compiled once after the declaration: a bound that disagrees with the
-    # data does not compile.
-    _vormesta_run_tool("${root}/data" "${files}" "${relatives}" "${declarations}" "${names}"
-                       headers)
-    foreach(header IN LISTS headers)
-      set(source "${root}/sources/${header}.${extension}")
-      file(CONFIGURE OUTPUT "${source}" CONTENT
-           "#include \"${declarations}/${header}\"\n#include \"${root}/data/${header}\"\n")
-      list(APPEND sources "${source}" "${root}/data/${header}" "${declarations}/${header}")
-    endforeach()
-  else()
-    set(headers "")
-    foreach(file relative array IN ZIP_LISTS files relatives names)
-      _vormesta_header_path("${relative}" header)
-      set(source "${root}/sources/${header}.${extension}")
-      set(declaration "${declarations}/${header}")
-      _vormesta_declare_command(declare ${road} "${array}" "${file}" "${source}"
-                                "${declaration}")
-      # The declaration is rewritten only when the size changes: callers compile again then
-      # alone. The source is written each time, so that its object is made again.
+  set(headers "")
+  foreach(file relative array IN ZIP_LISTS files relatives names)
+    _vormesta_header_path("${relative}" header)
+    set(source "${root}/sources/${header}.${extension}")
+    set(declaration "${declarations}/${header}")
+    _vormesta_declare_command(declare ${road} "${array}" "${file}" "${source}" "${declaration}"
+                              "${root}/data/${header}")
+    # The declaration is rewritten only when the size changes: callers compile again then
+    # alone. The source is written each time, so that its object is made again.
+    if(road STREQUAL "header")
+      _vormesta_tool_command("${root}/data" "${file}" "${relative}" "${declare}" "${source}"
+                             "${declaration}")
+      list(APPEND sources "${root}/data/${header}")
+    else()
       add_custom_command(OUTPUT "${source}" BYPRODUCTS "${declaration}" ${declare}
                          DEPENDS "${file}" "${CMAKE_CURRENT_FUNCTION_LIST_DIR}/VormestaDeclare.cmake"
                          COMMENT "vormesta: declaring ${relative}" VERBATIM)
-      list(APPEND sources "${source}" "${declaration}")
-      list(APPEND headers "${header}")
-    endforeach()
-  endif()
+    endif()
+    list(APPEND sources "${source}" "${declaration}")
+    list(APPEND headers "${header}")
+  endforeach()
   _vormesta_forget_dropped("${declarations}" "${headers}")
   add_library(${name} ${kind} ${sources})
   file(MAKE_DIRECTORY "${declarations}")

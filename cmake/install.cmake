@@ -18,6 +18,9 @@ install(FILES ${CMAKE_CURRENT_BINARY_DIR}/vormestaConfig.cmake
               ${CMAKE_CURRENT_BINARY_DIR}/vormestaConfigVersion.cmake
               cmake/VormestaEmbed.cmake cmake/VormestaDeclare.cmake
         DESTINATION ${package_dir})
+install(DIRECTORY cmake/templates DESTINATION ${package_dir})
+# The build steps Meson and Bazel run the tool through.
+install(PROGRAMS scripts/vormesta_step.py DESTINATION ${CMAKE_INSTALL_BINDIR} RENAME vormesta-step)
 
 set(CPACK_PACKAGE_NAME vormesta)
 set(CPACK_PACKAGE_VENDOR "vormesta")

@@ -4,9 +4,11 @@
 #include <stdio.h>
 #include <string.h>
 
-#include "assets/errno.h" /* array assets_errno */
-#include "assets/logo.h"  /* array assets_logo */
-#include "icons/app.h"    /* array icons_app */
+#include "assets/errno.h"     /* array assets_errno */
+#include "assets/logo.h"      /* array assets_logo */
+#include "icons/app.h"        /* array icons_app */
+#include "library/greeting.h" /* declares library_greeting, defined in the library */
+#include "library/table.h"    /* declares library_table */
 
 static int same_as_file(const unsigned char* array, size_t size, const char* path) {
     unsigned char bytes[4096];
@@ -22,6 +24,9 @@ static int same_as_file(const unsigned char* array, size_t size, const char* pat
 int main(void) {
     const int all = same_as_file(assets_logo, sizeof assets_logo, "assets/logo.bin") &
                     same_as_file(assets_errno, sizeof assets_errno, "assets/errno.txt") &
-                    same_as_file(icons_app, sizeof icons_app, "res/icons/app.ico");
+                    same_as_file(icons_app, sizeof icons_app, "res/icons/app.ico") &
+                    same_as_file(library_greeting, sizeof library_greeting,
+                                 "library/greeting.txt") &
+                    same_as_file(library_table, sizeof library_table, "library/table.bin");
     return all && errno == 0 ? 0 : 1;
 }

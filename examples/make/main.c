@@ -1,0 +1,26 @@
+/* Checks that the embedded arrays hold exactly the bytes of the files they came from. */
+#include <errno.h> /* the system's: "assets/errno.h" must not hide it */
+#include <stdio.h>
+#include <string.h>
+
+#include "assets/errno.h" /* array assets_errno */
+#include "assets/logo.h"  /* array assets_logo */
+
+static int same_as_file(const unsigned char* array, size_t size, const char* name) {
+    char path[4096];
+    unsigned char bytes[4096];
+    snprintf(path, sizeof path, "%s/%s", SOURCE_DIR, name);
+    FILE* file = fopen(path, "rb");
+    const size_t got = file ? fread(bytes, 1, sizeof bytes, file) : 0;
+    const int same = file && got == size && memcmp(bytes, array, size) == 0;
+    if (file)
+        fclose(file);
+    printf("%s: %s (%zu bytes embedded)\n", name, same ? "same" : "DIFFERENT", size);
+    return same;
+}
+
+int main(void) {
+    const int all = same_as_file(assets_logo, sizeof assets_logo, "assets/logo.bin") &
+                    same_as_file(assets_errno, sizeof assets_errno, "assets/errno.txt");
+    return all && errno == 0 ? 0 : 1;
+}
