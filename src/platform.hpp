@@ -98,8 +98,10 @@ class Target {
     std::wstring path_;        // in the form the system calls take
     bool replaceable_ = false; // a file on a disk, not a device
 #else
-    int folder_ = -1;             // the folder, open: a renamed folder or a long path
-    std::string name_;            // changes nothing
+    // The folder, held open (so that a renamed folder or a long path changes nothing), and the
+    // name in it.
+    int folder_ = -1;
+    std::string name_;
     std::FILE* opened_ = nullptr; // the file, where looking at it opened it for writing
     int permissions_ = -1;        // an existing file's permission bits
 #endif
@@ -136,9 +138,9 @@ class Temporary {
 #ifdef _WIN32
     std::wstring path_; // empty when there is nothing to remove by name
 #else
-    int folder_ = -1;             // the target's
-    std::string name_;            // empty when there is nothing to remove by name
-    char buffer_[8192];           // the stream's: no allocation, and no look at the file to size it
+    int folder_ = -1;   // the target's
+    std::string name_;  // empty when there is nothing to remove by name
+    char buffer_[8192]; // the stream's: no allocation, and no look at the file to size it
 #endif
 };
 
