@@ -45,8 +45,8 @@ Fault faults[8];
 
 void read_faults() {
     static bool read = false;
-    const char* spec = std::getenv("VORMESTA_FAULT");
-    if (read || !spec)
+    const char* listed = std::getenv("VORMESTA_FAULT");
+    if (read || !listed)
         return;
     read = true;
     static const struct {
@@ -55,10 +55,10 @@ void read_faults() {
     } errors[] = {{"EACCES", EACCES}, {"EPERM", EPERM},   {"EXDEV", EXDEV},
                   {"EBUSY", EBUSY},   {"EEXIST", EEXIST}, {"KILL", kill_after}};
     for (Fault& fault : faults) {
-        const std::size_t length = std::strcspn(spec, ":");
-        std::memcpy(fault.call, spec, std::min(length, sizeof fault.call - 1));
+        const std::size_t length = std::strcspn(listed, ":");
+        std::memcpy(fault.call, listed, std::min(length, sizeof fault.call - 1));
         char* rest = nullptr;
-        fault.first = fault.last = std::strtoul(spec + length + 1, &rest, 10);
+        fault.first = fault.last = std::strtoul(listed + length + 1, &rest, 10);
         if (*rest == '-')
             fault.last = std::strtoul(rest + 1, &rest, 10);
         if (*rest == ':') {
@@ -71,7 +71,7 @@ void read_faults() {
         }
         if (*rest != ',')
             break;
-        spec = rest + 1;
+        listed = rest + 1;
     }
 }
 
