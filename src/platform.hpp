@@ -138,9 +138,9 @@ class Temporary {
 #ifdef _WIN32
     std::wstring path_; // empty when there is nothing to remove by name
 #else
-    int folder_ = -1;   // the target's
-    std::string name_;  // empty when there is nothing to remove by name
-    char buffer_[8192]; // the stream's: no allocation, and no look at the file to size it
+    int folder_ = -1;             // the target's
+    std::string name_;            // empty when there is nothing to remove by name
+    char buffer_[8192];           // the stream's: no allocation, and no look at the file to size it
 #endif
 };
 
