@@ -72,6 +72,10 @@ function(_vormesta_tool_now tool_var)
     _vormesta_build_host_tool("${source_dir}")
     get_property(tool GLOBAL PROPERTY VORMESTA_EMBED_TOOL)
   endif()
+  if(NOT tool)
+    message(FATAL_ERROR "vormesta_add_library: no vormesta runs while configuring, to name the "
+                        "arrays; name one with -DVORMESTA_EXECUTABLE=...")
+  endif()
   set(${tool_var} "${tool}" PARENT_SCOPE)
 endfunction()
 
