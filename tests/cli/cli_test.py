@@ -9,6 +9,7 @@ import argparse
 import atexit
 import concurrent.futures
 import dataclasses
+import functools
 import os
 import random
 import re
@@ -439,6 +440,7 @@ def expand(case, base):
                 for k, v in case.expect.items()})
 
 
+@functools.cache  # each look starts a namespace: look once
 def process_1_launcher():
     """The command that runs a program as process 1 of a new PID namespace, or None."""
     if shutil.which("unshare"):
