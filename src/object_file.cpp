@@ -1,0 +1,534 @@
+#include "object_file.hpp"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+
+namespace vormesta {
+namespace {
+
+// Numbers as the target stores them.
+class Bytes {
+  public:
+    Bytes(std::string& out, bool big_endian) : out_(out), big_endian_(big_endian) {}
+    void put(std::uint64_t value, int size) {
+        for (int i = 0; i < size; ++i) {
+            const int shift = 8 * (big_endian_ ? size - 1 - i : i);
+            out_ += static_cast<char>((value >> shift) & 0xFF);
+        }
+    }
+    void u8(std::uint64_t value) { put(value, 1); }
+    void u16(std::uint64_t value) { put(value, 2); }
+    void u32(std::uint64_t value) { put(value, 4); }
+    void u64(std::uint64_t value) { put(value, 8); }
+    // An address-sized field: 8 bytes in 64-bit objects, 4 in 32-bit ones.
+    void word(std::uint64_t value, bool is_64) { put(value, is_64 ? 8 : 4); }
+    // A fixed-size name field, padded with NULs.
+    void name(std::string_view text, std::size_t size) {
+        out_.append(text.substr(0, size));
+        out_.append(size - std::min(size, text.size()), '\0');
+    }
+    void pad_to(std::uint64_t size) { out_.append(size - out_.size(), '\0'); }
+
+  private:
+    std::string& out_;
+    bool big_endian_;
+};
+
+std::uint64_t align_up(std::uint64_t value, std::uint64_t alignment) {
+    return (value + alignment - 1) / alignment * alignment;
+}
+
+std::uint32_t log2_of(std::uint32_t power) {
+    std::uint32_t log = 0;
+    while ((std::uint32_t{1} << log) < power)
+        ++log;
+    return log;
+}
+
+std::string hex(std::uint64_t value) {
+    static const char digits[] = "0123456789abcdef";
+    std::string text;
+    do {
+        text.insert(text.begin(), digits[value & 0xF]);
+        value >>= 4;
+    } while (value);
+    return "0x" + text;
+}
+
+// Reads numbers from an untrusted file: anything past the end reads as 0 and marks it torn.
+class Reader {
+  public:
+    Reader(std::string_view data, bool big_endian) : data_(data), big_endian_(big_endian) {}
+    std::uint64_t get(std::uint64_t offset, int size) {
+        if (offset > data_.size() || data_.size() - offset < static_cast<std::uint64_t>(size)) {
+            torn_ = true;
+            return 0;
+        }
+        std::uint64_t value = 0;
+        for (int i = 0; i < size; ++i) {
+            const auto byte = static_cast<unsigned char>(data_[offset + static_cast<unsigned>(i)]);
+            value |= std::uint64_t{byte} << (8 * (big_endian_ ? size - 1 - i : i));
+        }
+        return value;
+    }
+    std::uint64_t u16(std::uint64_t offset) { return get(offset, 2); }
+    std::uint64_t u32(std::uint64_t offset) { return get(offset, 4); }
+    std::uint64_t word(std::uint64_t offset, bool is_64) { return get(offset, is_64 ? 8 : 4); }
+    // The NUL-ended string at `offset`, at most `limit` bytes.
+    std::string_view text(std::uint64_t offset, std::size_t limit = std::string_view::npos) {
+        if (offset >= data_.size())
+            return {};
+        const std::string_view rest = data_.substr(offset, limit);
+        return rest.substr(0, rest.find('\0'));
+    }
+    std::string_view slice(std::uint64_t offset, std::uint64_t size) {
+        if (offset > data_.size() || data_.size() - offset < size) {
+            torn_ = true;
+            return {};
+        }
+        return data_.substr(offset, size);
+    }
+    bool torn() const { return torn_; }
+
+  private:
+    std::string_view data_;
+    bool big_endian_;
+    bool torn_ = false;
+};
+
+// The part of a symbol's name before the probe's name, when it is the probe's symbol.
+bool take_prefix(std::string_view name, ObjectTarget& target) {
+    if (name.size() < probe_symbol.size() ||
+        name.substr(name.size() - probe_symbol.size()) != probe_symbol)
+        return false;
+    target.symbol_prefix = std::string(name.substr(0, name.size() - probe_symbol.size()));
+    return true;
+}
+
+constexpr std::uint16_t elf_x86_64 = 62;
+constexpr std::uint16_t coff_i386 = 0x14C;
+constexpr std::uint32_t macho_magic_64 = 0xFEEDFACF;
+
+bool read_elf(std::string_view data, ObjectTarget& target, std::string& seen) {
+    if (data.size() < 20 || (data[4] != 1 && data[4] != 2) || (data[5] != 1 && data[5] != 2)) {
+        seen = "an ELF file of a class or byte order this tool does not write";
+        return false;
+    }
+    target.format = ObjectTarget::Format::elf;
+    target.is_64 = data[4] == 2;
+    target.big_endian = data[5] == 2;
+    target.os_abi = static_cast<std::uint8_t>(data[7]);
+    target.abi_version = static_cast<std::uint8_t>(data[8]);
+    Reader in(data, target.big_endian);
+    const bool w = target.is_64;
+    if (in.u16(16) != 1) {
+        seen = "an ELF file that is not a relocatable object (type " + std::to_string(in.u16(16)) +
+               ")";
+        return false;
+    }
+    target.machine = static_cast<std::uint16_t>(in.u16(18));
+    target.flags = static_cast<std::uint32_t>(in.u32(w ? 48 : 36));
+    const std::uint64_t sections = in.word(w ? 40 : 32, w);
+    const std::uint64_t entry = in.u16(w ? 58 : 46);
+    const std::uint64_t count = in.u16(w ? 60 : 48);
+    for (std::uint64_t i = 0; i < count && !in.torn(); ++i) {
+        const std::uint64_t header = sections + i * entry;
+        if (in.u32(header + 4) != 2) // SHT_SYMTAB
+            continue;
+        const std::uint64_t strings = sections + in.u32(header + (w ? 40 : 24)) * entry;
+        const std::uint64_t strings_at = in.word(strings + (w ? 24 : 16), w);
+        const std::uint64_t strings_size = in.word(strings + (w ? 32 : 20), w);
+        const std::uint64_t symbols_at = in.word(header + (w ? 24 : 16), w);
+        const std::uint64_t symbols_size = in.word(header + (w ? 32 : 20), w);
+        const std::uint64_t symbol_size = w ? 24 : 16;
+        for (std::uint64_t at = symbols_at; at + symbol_size <= symbols_at + symbols_size &&
+                                            !in.torn();
+             at += symbol_size) {
+            const std::uint64_t name = in.u32(at);
+            if (name < strings_size &&
+                take_prefix(in.text(strings_at + name, strings_size - name), target))
+                return true;
+        }
+    }
+    seen = describe(target) + ", without the symbol " + std::string(probe_symbol);
+    return false;
+}
+
+bool is_coff_machine(std::uint64_t machine) {
+    return machine == coff_i386 || machine == 0x8664 || machine == 0xAA64 || machine == 0x1C4;
+}
+
+bool read_coff(std::string_view data, ObjectTarget& target, std::string& seen) {
+    Reader in(data, false);
+    target.format = ObjectTarget::Format::coff;
+    target.machine = static_cast<std::uint16_t>(in.u16(0));
+    const std::uint64_t symbols = in.u32(8);
+    const std::uint64_t count = in.u32(12);
+    const std::uint64_t strings = symbols + count * 18;
+    for (std::uint64_t i = 0; i < count && !in.torn(); i += 1 + in.get(symbols + i * 18 + 17, 1)) {
+        const std::uint64_t at = symbols + i * 18;
+        const std::string_view name =
+            in.u32(at) == 0 ? in.text(strings + in.u32(at + 4)) : in.text(at, 8);
+        if (take_prefix(name, target))
+            return true;
+    }
+    seen = describe(target) + ", without the symbol " + std::string(probe_symbol);
+    return false;
+}
+
+bool read_macho(std::string_view data, ObjectTarget& target, std::string& seen) {
+    Reader in(data, false);
+    target.format = ObjectTarget::Format::macho;
+    target.is_64 = true;
+    target.cpu_type = static_cast<std::uint32_t>(in.u32(4));
+    target.cpu_subtype = static_cast<std::uint32_t>(in.u32(8));
+    const std::uint64_t commands = in.u32(16);
+    std::uint64_t at = 32;
+    std::string_view names;
+    for (std::uint64_t i = 0; i < commands && !in.torn(); ++i) {
+        const std::uint64_t command = in.u32(at);
+        const std::uint64_t size = in.u32(at + 4);
+        // Build version, or the older minimum-version commands of each platform.
+        if (command == 0x32 || command == 0x24 || command == 0x25 || command == 0x2F ||
+            command == 0x30)
+            target.platform_command = std::string(in.slice(at, size));
+        if (command == 0x2) { // LC_SYMTAB
+            const std::uint64_t symbols = in.u32(at + 8);
+            const std::uint64_t count = in.u32(at + 12);
+            const std::uint64_t strings = in.u32(at + 16);
+            const std::uint64_t strings_size = in.u32(at + 20);
+            for (std::uint64_t s = 0; s < count && !in.torn(); ++s) {
+                const std::uint64_t name = in.u32(symbols + s * 16);
+                if (name < strings_size &&
+                    take_prefix(in.text(strings + name, strings_size - name), target))
+                    names = "found";
+            }
+        }
+        if (size < 8)
+            break;
+        at += size;
+    }
+    if (!names.empty())
+        return true;
+    seen = describe(target) + ", without the symbol " + std::string(probe_symbol);
+    return false;
+}
+
+// The first member of an archive that is an object of a kind this code reads.
+bool read_archive(std::string_view data, ObjectTarget& target, std::string& seen) {
+    std::uint64_t at = 8;
+    seen = "an archive holding no object";
+    while (at + 60 <= data.size()) {
+        const std::string_view name = data.substr(at, 16);
+        const std::uint64_t size = std::strtoull(std::string(data.substr(at + 48, 10)).c_str(),
+                                                 nullptr, 10);
+        std::uint64_t start = at + 60;
+        std::uint64_t length = std::min<std::uint64_t>(size, data.size() - start);
+        if (name.substr(0, 3) == "#1/") { // BSD: the name comes first in the member
+            const std::uint64_t name_size =
+                std::strtoull(std::string(name.substr(3)).c_str(), nullptr, 10);
+            start += std::min(name_size, length);
+            length -= std::min(name_size, length);
+        }
+        std::string member_seen;
+        if (name[0] != '/' && read_object_target(data.substr(start, length), target, member_seen))
+            return true;
+        if (!member_seen.empty() && member_seen.find("not an object") == std::string::npos)
+            seen = member_seen;
+        at = start + length + ((start + length) & 1);
+    }
+    return false;
+}
+
+std::string machine_words(const ObjectTarget& target) {
+    if (target.format == ObjectTarget::Format::macho)
+        return "CPU " + hex(target.cpu_type) + "/" + hex(target.cpu_subtype);
+    return "machine " + hex(target.machine);
+}
+
+} // namespace
+
+bool read_object_target(std::string_view object, ObjectTarget& target, std::string& seen) {
+    target = ObjectTarget{};
+    if (object.substr(0, 4) == "\x7f"
+                               "ELF")
+        return read_elf(object, target, seen);
+    if (object.substr(0, 8) == "!<arch>\n")
+        return read_archive(object, target, seen);
+    Reader in(object, false);
+    if (in.u32(0) == macho_magic_64)
+        return read_macho(object, target, seen);
+    if (object.size() >= 20 && is_coff_machine(in.u16(0)) && in.u16(16) == 0)
+        return read_coff(object, target, seen);
+    seen = "not an object this tool writes (ELF, COFF or 64-bit Mach-O): it starts with";
+    for (std::size_t i = 0; i < std::min<std::size_t>(object.size(), 8); ++i)
+        seen += " " + hex(static_cast<unsigned char>(object[i]));
+    return false;
+}
+
+std::string describe(const ObjectTarget& target) {
+    std::string text;
+    switch (target.format) {
+    case ObjectTarget::Format::elf:
+        text = std::string("ELF ") + (target.is_64 ? "64" : "32") + "-bit " +
+               (target.big_endian ? "big" : "little") + "-endian, " + machine_words(target) +
+               ", flags " + hex(target.flags) + ", OS ABI " + std::to_string(target.os_abi);
+        break;
+    case ObjectTarget::Format::coff:
+        text = "COFF, " + machine_words(target);
+        break;
+    case ObjectTarget::Format::macho:
+        text = "Mach-O 64-bit, " + machine_words(target);
+        break;
+    }
+    return text + ", C names spelled '" + target.symbol_prefix + "name'";
+}
+
+namespace {
+
+constexpr std::uint32_t max_32 = 0xFFFFFFFF;
+
+std::string too_large(std::uint64_t size, const char* format) {
+    return std::to_string(size) + " bytes are more than " + format + " can hold";
+}
+
+// ELF: the data in .rodata (.lrodata past 2 GiB on x86-64, after everything small), an empty
+// .note.GNU-stack so that the stack stays non-executable, and the one symbol, with its size,
+// hidden: a shared library that links the object does not export it.
+bool lay_out_elf(const ObjectTarget& t, const std::string& symbol, std::uint64_t size,
+                 std::uint32_t alignment, ObjectLayout& layout, std::string& refused) {
+    const bool w = t.is_64;
+    const bool large = t.machine == elf_x86_64 && w && size > 0x7FFFFFFF;
+    const std::string data_name = large ? ".lrodata" : ".rodata";
+    static constexpr char fixed_names[] = ".note.GNU-stack\0.symtab\0.strtab\0.shstrtab";
+    const std::string shstrtab = std::string(1, '\0') + data_name + '\0' +
+                                 std::string(fixed_names, sizeof fixed_names);
+    const std::string strtab = std::string("\0", 1) + symbol + '\0';
+    const std::uint32_t name_data = 1;
+    const auto name_note = static_cast<std::uint32_t>(name_data + data_name.size() + 1);
+    const std::uint32_t name_symtab = name_note + 16;
+    const std::uint32_t name_strtab = name_symtab + 8;
+    const std::uint32_t name_shstrtab = name_strtab + 8;
+
+    const std::uint64_t header_size = w ? 64 : 52;
+    const std::uint64_t symbol_size = w ? 24 : 16;
+    const std::uint64_t word = w ? 8 : 4;
+    const std::uint64_t data_at = align_up(header_size, alignment);
+    const std::uint64_t symtab_at = align_up(data_at + size, word);
+    const std::uint64_t strtab_at = symtab_at + 2 * symbol_size;
+    const std::uint64_t shstrtab_at = strtab_at + strtab.size();
+    const std::uint64_t sections_at = align_up(shstrtab_at + shstrtab.size(), word);
+    if (!w && sections_at + 6 * 40 > max_32) {
+        refused = too_large(size, "a 32-bit ELF object");
+        return false;
+    }
+
+    Bytes head(layout.before, t.big_endian);
+    layout.before.append("\x7f"
+                         "ELF");
+    head.u8(w ? 2 : 1);
+    head.u8(t.big_endian ? 2 : 1);
+    head.u8(1); // EV_CURRENT
+    head.u8(t.os_abi);
+    head.u8(t.abi_version);
+    head.pad_to(16);
+    head.u16(1); // ET_REL
+    head.u16(t.machine);
+    head.u32(1);
+    head.word(0, w); // entry
+    head.word(0, w); // program headers
+    head.word(sections_at, w);
+    head.u32(t.flags);
+    head.u16(header_size);
+    head.u16(0);
+    head.u16(0);
+    head.u16(w ? 64 : 40);
+    head.u16(6);
+    head.u16(5); // .shstrtab
+    head.pad_to(data_at);
+
+    // The tail is laid out from the end of the data: offsets below count from there.
+    const std::uint64_t tail = data_at + size;
+    std::string& out = layout.after;
+    Bytes rest(out, t.big_endian);
+    out.append(symtab_at - tail, '\0');
+    out.append(symbol_size, '\0'); // the null symbol
+    rest.u32(1);
+    if (w) {
+        rest.u8(0x11); // global object
+        rest.u8(2);    // hidden
+        rest.u16(1);
+        rest.u64(0);
+        rest.u64(size);
+    } else {
+        rest.u32(0);
+        rest.u32(size);
+        rest.u8(0x11);
+        rest.u8(2);
+        rest.u16(1);
+    }
+    out += strtab;
+    out += shstrtab;
+    out.append(sections_at - tail - out.size(), '\0');
+    auto section = [&](std::uint32_t name, std::uint32_t type, std::uint64_t flags,
+                       std::uint64_t offset, std::uint64_t bytes, std::uint32_t link,
+                       std::uint32_t info, std::uint64_t align, std::uint64_t entry) {
+        rest.u32(name);
+        rest.u32(type);
+        rest.word(flags, w);
+        rest.word(0, w);
+        rest.word(offset, w);
+        rest.word(bytes, w);
+        rest.u32(link);
+        rest.u32(info);
+        rest.word(align, w);
+        rest.word(entry, w);
+    };
+    section(0, 0, 0, 0, 0, 0, 0, 0, 0);
+    section(name_data, 1, large ? 0x10000002 : 0x2, data_at, size, 0, 0, alignment, 0);
+    section(name_note, 1, 0, shstrtab_at, 0, 0, 0, 1, 0);
+    section(name_symtab, 2, 0, symtab_at, 2 * symbol_size, 4, 1, word, symbol_size);
+    section(name_strtab, 3, 0, strtab_at, strtab.size(), 0, 0, 1, 0);
+    section(name_shstrtab, 3, 0, shstrtab_at, shstrtab.size(), 0, 0, 1, 0);
+    return true;
+}
+
+// COFF: the data in .rdata, read-only and aligned; x86 objects say they are safe for SafeSEH
+// (@feat.00), which Visual Studio's linker asks of every x86 object.
+bool lay_out_coff(const ObjectTarget& t, const std::string& symbol, std::uint64_t size,
+                  std::uint32_t alignment, ObjectLayout& layout, std::string& refused) {
+    const std::uint64_t data_at = 20 + 40;
+    const bool safe_seh = t.machine == coff_i386;
+    const std::uint64_t symbols_at = data_at + size;
+    if (symbols_at > max_32) {
+        refused = too_large(size, "a COFF object");
+        return false;
+    }
+    Bytes head(layout.before, false);
+    head.u16(t.machine);
+    head.u16(1);
+    head.u32(0); // no time stamp: the same bytes give the same object
+    head.u32(symbols_at);
+    head.u32(safe_seh ? 2 : 1);
+    head.u16(0);
+    head.u16(0);
+    head.name(".rdata", 8);
+    head.u32(0);
+    head.u32(0);
+    head.u32(size);
+    head.u32(data_at);
+    head.u32(0);
+    head.u32(0);
+    head.u16(0);
+    head.u16(0);
+    const std::uint32_t align_flag = (log2_of(alignment) + 1) << 20;
+    head.u32(0x40000040u | align_flag); // initialized data, read
+
+    Bytes rest(layout.after, false);
+    rest.u32(0); // the name is in the string table, at offset 4
+    rest.u32(4);
+    rest.u32(0);
+    rest.u16(1);
+    rest.u16(0);
+    rest.u8(2); // external
+    rest.u8(0);
+    if (safe_seh) {
+        rest.name("@feat.00", 8);
+        rest.u32(1);
+        rest.u16(0xFFFF); // absolute
+        rest.u16(0);
+        rest.u8(3); // static
+        rest.u8(0);
+    }
+    rest.u32(4 + symbol.size() + 1);
+    layout.after += symbol;
+    layout.after += '\0';
+    return true;
+}
+
+// Mach-O: the data in __TEXT,__const, the symbol private extern (not exported from a dylib),
+// and the probe's platform command, so that the linker takes the object for its platform.
+bool lay_out_macho(const ObjectTarget& t, const std::string& symbol, std::uint64_t size,
+                   std::uint32_t alignment, ObjectLayout& layout, std::string& refused) {
+    const std::uint64_t commands_size = 72 + 80 + t.platform_command.size() + 24;
+    const std::uint64_t data_at = align_up(32 + commands_size, alignment);
+    const std::uint64_t symbols_at = align_up(data_at + size, 8);
+    const std::string strings = std::string(" \0", 2) + symbol + '\0';
+    const std::uint64_t strings_at = symbols_at + 16;
+    const std::uint64_t strings_size = align_up(strings.size(), 8);
+    if (strings_at + strings_size > max_32) {
+        refused = too_large(size, "a Mach-O object");
+        return false;
+    }
+    Bytes head(layout.before, false);
+    head.u32(macho_magic_64);
+    head.u32(t.cpu_type);
+    head.u32(t.cpu_subtype);
+    head.u32(1); // MH_OBJECT
+    head.u32(t.platform_command.empty() ? 2 : 3);
+    head.u32(commands_size);
+    head.u32(0x2000); // subsections via symbols
+    head.u32(0);
+    head.u32(0x19); // LC_SEGMENT_64
+    head.u32(72 + 80);
+    head.name("", 16);
+    head.u64(0);
+    head.u64(size);
+    head.u64(data_at);
+    head.u64(size);
+    head.u32(7);
+    head.u32(7);
+    head.u32(1);
+    head.u32(0);
+    head.name("__const", 16);
+    head.name("__TEXT", 16);
+    head.u64(0);
+    head.u64(size);
+    head.u32(data_at);
+    head.u32(log2_of(alignment));
+    head.u32(0);
+    head.u32(0);
+    head.u32(0); // S_REGULAR
+    head.u32(0);
+    head.u32(0);
+    head.u32(0);
+    layout.before += t.platform_command;
+    head.u32(0x2); // LC_SYMTAB
+    head.u32(24);
+    head.u32(symbols_at);
+    head.u32(1);
+    head.u32(strings_at);
+    head.u32(strings_size);
+    head.pad_to(data_at);
+
+    Bytes rest(layout.after, false);
+    layout.after.append(symbols_at - data_at - size, '\0');
+    rest.u32(2);    // the name, after the leading " \0"
+    rest.u8(0x1F);  // defined in a section, external, private extern
+    rest.u8(1);
+    rest.u16(0);
+    rest.u64(0);
+    layout.after += strings;
+    layout.after.append(strings_size - strings.size(), '\0');
+    return true;
+}
+
+} // namespace
+
+bool lay_out_object(const ObjectTarget& target, const std::string& array, std::uint64_t size,
+                    std::uint32_t alignment, ObjectLayout& layout, std::string& refused) {
+    layout = ObjectLayout{};
+    const std::string symbol = target.symbol_prefix + array;
+    switch (target.format) {
+    case ObjectTarget::Format::elf:
+        return lay_out_elf(target, symbol, size, alignment, layout, refused);
+    case ObjectTarget::Format::coff:
+        return lay_out_coff(target, symbol, size, alignment, layout, refused);
+    case ObjectTarget::Format::macho:
+        return lay_out_macho(target, symbol, size, alignment, layout, refused);
+    }
+    return false;
+}
+
+} // namespace vormesta

@@ -1,0 +1,52 @@
+// A relocatable object file that holds one file's bytes as a read-only array, in the format the
+// target's linker takes: what `objcopy -I binary` makes, but with the array's own name and size.
+// The target is read off an object that the target's own compiler made, so that every toolchain
+// (cross ones included) gets its machine, ABI flags and spelling of C names without a table.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace vormesta {
+
+struct ObjectTarget {
+    enum class Format { elf, coff, macho };
+    Format format = Format::elf;
+    bool is_64 = false;     // ELF's class; Mach-O objects are 64-bit only here
+    bool big_endian = false;
+    std::uint16_t machine = 0; // ELF e_machine, COFF Machine
+    std::uint32_t flags = 0;   // ELF e_flags: ABI facts (ARM's float ABI, RISC-V's)
+    std::uint8_t os_abi = 0;
+    std::uint8_t abi_version = 0;
+    std::uint32_t cpu_type = 0; // Mach-O
+    std::uint32_t cpu_subtype = 0;
+    std::string platform_command; // Mach-O: the probe's build-version load command, as it was
+    std::string symbol_prefix;    // what the compiler puts before a C name ("_" on x86 Windows)
+};
+
+// The name the probe source gives the one thing it defines.
+constexpr std::string_view probe_symbol = "vormesta_probe";
+
+// Reads the target off `object`, the bytes of an object file or an archive of objects (a
+// compiler's output for a source defining `probe_symbol`). False when it is no object this code
+// writes, with what was seen in `seen`.
+bool read_object_target(std::string_view object, ObjectTarget& target, std::string& seen);
+
+// One line saying what the target is ("ELF 64-bit little-endian, machine 62, flags 0x0").
+std::string describe(const ObjectTarget& target);
+
+// The object around the data: `before` is written, then the `size` bytes of data, then `after`.
+struct ObjectLayout {
+    std::string before;
+    std::string after;
+};
+
+// Lays out an object defining `array` (a C name, spelled for the target here) as `size` bytes
+// aligned to `alignment` (a power of two). False, with the reason in `refused`, for a size the
+// format cannot hold.
+bool lay_out_object(const ObjectTarget& target, const std::string& array, std::uint64_t size,
+                    std::uint32_t alignment, ObjectLayout& layout, std::string& refused);
+
+} // namespace vormesta

@@ -1,0 +1,195 @@
+#!/usr/bin/env python3
+"""One row per target: the target's compiler makes the probe, vormesta-step writes a file's bytes
+into an object like it, a program is linked from it and a caller that includes the declaration,
+and the program runs (under qemu-user or Wine) and checks the bytes and `sizeof` itself; where it
+cannot run here, the linked file is read back.
+
+  objects_test.py --step vormesta-step --work DIR TARGET
+"""
+import argparse
+import os
+import re
+import shutil
+import subprocess
+import sys
+from pathlib import Path
+
+CLANG = "clang-19"
+LLD = "ld.lld-19"
+WINE = "/usr/lib/wine/wine64"
+
+# The caller: FNV-1a of the array against the file's, and the bound, as the exit status; no C
+# library, so that any target links with nothing but the linker. Each target ends the process in
+# its own way.
+CALLER = r"""#include "blob/data.h"
+#define FNV(h, b) (((h) ^ (b)) * 16777619u)
+#if defined(_WIN32)
+__declspec(dllimport) void __stdcall ExitProcess(unsigned);
+#define EXIT(code) ExitProcess(code)
+#elif defined(__x86_64__)
+#define EXIT(code) __asm__ volatile("syscall" ::"a"(60), "D"(code))
+#elif defined(__i386__)
+#define EXIT(code) __asm__ volatile("int $0x80" ::"a"(1), "b"(code))
+#elif defined(__aarch64__)
+#define EXIT(code) do { register long n __asm__("x8") = 93, a __asm__("x0") = code; \
+    __asm__ volatile("svc 0" ::"r"(n), "r"(a)); } while (0)
+#elif defined(__arm__)
+#define EXIT(code) do { register long n __asm__("r7") = 1, a __asm__("r0") = code; \
+    __asm__ volatile("svc 0" ::"r"(n), "r"(a)); } while (0)
+#elif defined(__riscv)
+#define EXIT(code) do { register long n __asm__("a7") = 93, a __asm__("a0") = code; \
+    __asm__ volatile("ecall" ::"r"(n), "r"(a)); } while (0)
+#elif defined(__s390x__)
+#define EXIT(code) do { register long a __asm__("r2") = code; \
+    __asm__ volatile("svc 1" ::"r"(a)); } while (0)
+#elif defined(__powerpc__)
+#define EXIT(code) do { register long n __asm__("r0") = 1, a __asm__("r3") = code; \
+    __asm__ volatile("sc" ::"r"(n), "r"(a)); } while (0)
+#elif defined(__mips__)
+#define EXIT(code) do { register long n __asm__("v0") = 4001, a __asm__("a0") = code; \
+    __asm__ volatile("syscall" ::"r"(n), "r"(a)); } while (0)
+#endif
+#ifdef MAIN
+int main(void) {
+#else
+void start(void) {
+#endif
+    unsigned hash = 2166136261u;
+    for (unsigned long i = 0; i < sizeof blob_data; ++i)
+        hash = FNV(hash, blob_data[i]);
+    int status = (hash != HASH) | (sizeof blob_data != SIZE) << 1 | ((unsigned long)blob_data % 16 != 0) << 2;
+#ifdef MAIN
+    return status;
+#else
+    EXIT(status);
+    for (;;) {}
+#endif
+}
+"""
+
+
+def import_library(machine, folder, run):
+    """kernel32.lib with ExitProcess alone (stdcall names carry their argument bytes on x86)."""
+    name = "ExitProcess@4" if machine == "x86" else "ExitProcess"
+    (folder / "kernel32.def").write_text(f"LIBRARY kernel32.dll\nEXPORTS\n{name}\n")
+    dll_machine = {"x64": "i386:x86-64", "x86": "i386", "arm64": "arm64"}[machine]
+    return run(["llvm-dlltool-19", "-m", dll_machine, "-d", "kernel32.def", "-l", "kernel32.lib"],
+               "dlltool")
+
+
+def fnv(data):
+    h = 2166136261
+    for b in data:
+        h = ((h ^ b) * 16777619) & 0xFFFFFFFF
+    return h
+
+
+def elf(triple, qemu, flags=()):
+    """A Linux target: clang for it, lld, the program under qemu-user."""
+    compile = [CLANG, f"--target={triple}", "-ffreestanding", "-fno-pic", "-O1", *flags]
+    link = [LLD, "-static", "-e", "start", "-o", "program"]
+    return dict(compile=compile, link=lambda objs: link + objs, run=[qemu, "./program"])
+
+
+def msvc(triple, machine, run):
+    compile = [CLANG, f"--target={triple}", "-ffreestanding", "-O1"]
+    link = ["lld-link-19", "/entry:start", "/subsystem:console", "/nodefaultlib", "/out:program.exe",
+            f"/machine:{machine}", "kernel32.lib"]
+    return dict(compile=compile, link=lambda objs: link + objs, dlltool=machine,
+                run=[WINE, "program.exe"] if run else None)
+
+
+TARGETS = {
+    "x86_64-linux": elf("x86_64-linux-gnu", "qemu-x86_64"),
+    "i386-linux": elf("i386-linux-gnu", "qemu-i386"),
+    "aarch64-linux": elf("aarch64-linux-gnu", "qemu-aarch64"),
+    "armhf-linux": elf("arm-linux-gnueabihf", "qemu-arm", ["-mfloat-abi=hard"]),
+    "riscv64-linux": elf("riscv64-linux-gnu", "qemu-riscv64"),
+    "s390x-linux": elf("s390x-linux-gnu", "qemu-s390x"),
+    "ppc64le-linux": elf("powerpc64le-linux-gnu", "qemu-ppc64le"),
+    "mips-linux": elf("mips-linux-gnu", "qemu-mips"),
+    "x64-msvc": msvc("x86_64-pc-windows-msvc", "x64", True),
+    "x86-msvc": msvc("i686-pc-windows-msvc", "x86", False),
+    "arm64-msvc": msvc("aarch64-pc-windows-msvc", "arm64", False),
+    "x64-mingw": dict(compile=["x86_64-w64-mingw32-gcc", "-DMAIN"],
+                      link=lambda objs: ["x86_64-w64-mingw32-gcc", "-o", "program.exe", *objs],
+                      run=[WINE, "program.exe"]),
+    "arm64-macos": dict(compile=[CLANG, "--target=arm64-apple-macos11", "-ffreestanding"],
+                        link=lambda objs: ["ld64.lld-19", "-arch", "arm64", "-platform_version",
+                                           "macos", "11.0", "11.0", "-dylib", "-o", "program",
+                                           *objs],
+                        run=None),
+    "x86_64-macos": dict(compile=[CLANG, "--target=x86_64-apple-macos11", "-ffreestanding"],
+                         link=lambda objs: ["ld64.lld-19", "-arch", "x86_64", "-platform_version",
+                                            "macos", "11.0", "11.0", "-dylib", "-o", "program",
+                                            *objs],
+                         run=None),
+}
+
+
+def sh(command, cwd):
+    done = subprocess.run(command, cwd=cwd, stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+    return done.returncode, done.stdout.decode(errors="replace")
+
+
+def check(name, step, work):
+    row = TARGETS[name]
+    tools = [row["compile"][0], row["link"]([])[0]] + (row["run"] or [])[:1]
+    missing = [tool for tool in tools if not shutil.which(tool)]
+    if missing:
+        print(f"{name}: skipped, {' '.join(missing)} not installed")
+        return 77
+    folder = work / name
+    shutil.rmtree(folder, ignore_errors=True)
+    (folder / "blob").mkdir(parents=True)
+    # Not a multiple of 16, every byte value, and the object's tail right after it.
+    data = bytes(range(256)) * 41 + b"tail"
+    (folder / "data.bin").write_bytes(data)
+    (folder / "probe.c").write_text("const unsigned char vormesta_probe[1] = {1};\n")
+    (folder / "caller.c").write_text(CALLER)
+    failures = []
+
+    def run(command, what):
+        status, out = sh(command, folder)
+        if status != 0:
+            failures.append(f"{what} failed ({status}): {' '.join(map(str, command))}\n{out}")
+        return status == 0
+
+    ok = run(row["compile"] + ["-c", "probe.c", "-o", "probe.o"], "the probe") and \
+        run([step, "object", "probe.o", "data.bin", "blob/data.bin", "data.o", "blob/data.h"],
+            "vormesta-step") and \
+        run(row["compile"] + [f"-DHASH={fnv(data)}u", f"-DSIZE={len(data)}", "-I.", "-c",
+                              "caller.c", "-o", "caller.o"], "the caller") and \
+        ("dlltool" not in row or import_library(row["dlltool"], folder, run)) and \
+        run(row["link"](["caller.o", "data.o"]), "the link")
+    if ok and row["run"]:
+        status, out = sh(row["run"], folder)
+        if status != 0:
+            failures.append(f"the program says {status} (1: other bytes, 2: other size, "
+                            f"4: not aligned): {out}")
+    elif ok:
+        # Not run here: the linked file holds the bytes where the symbol is.
+        program = next(p for p in (folder / "program.exe", folder / "program") if p.exists())
+        if data not in program.read_bytes():
+            failures.append("the linked program does not hold the bytes")
+    for failure in failures:
+        print(f"{name}: {failure}")
+    print(f"{name}: {'FAILED' if failures else 'ok'}")
+    return 1 if failures else 0
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--step", type=Path)
+    parser.add_argument("--work", type=Path, default=Path.cwd() / "objects_work")
+    parser.add_argument("--list", action="store_true")
+    parser.add_argument("target", nargs="?")
+    opts = parser.parse_args()
+    if opts.list:
+        print(";".join(TARGETS))
+        return 0
+    return check(opts.target, str(opts.step.resolve()), opts.work)
+
+
+if __name__ == "__main__":
+    sys.exit(main())
