@@ -30,64 +30,86 @@ include_guard(GLOBAL)
 
 set(VORMESTA_EXECUTABLE "" CACHE FILEPATH "An existing vormesta to run instead of building one")
 set(VORMESTA_LIBRARY_ROAD auto CACHE STRING
-    "How vormesta_add_library puts bytes into objects: auto, assembler, embed or header")
-set_property(CACHE VORMESTA_LIBRARY_ROAD PROPERTY STRINGS auto assembler embed header)
+    "How vormesta_add_library puts bytes into objects: auto, object or header")
+set_property(CACHE VORMESTA_LIBRARY_ROAD PROPERTY STRINGS auto object header)
 # Taken in as sources: a tool for the build machine can be built while configuring.
 if(COMMAND _vormesta_build_host_tool)
   set_property(GLOBAL PROPERTY VORMESTA_SOURCE_DIR "${CMAKE_CURRENT_LIST_DIR}/..")
 endif()
 
-# The command that runs the tool, and what a header depends on for it: the same for every
-# configuration, so that switching configurations embeds nothing again.
-function(_vormesta_tool tool_var depends_var)
-  get_property(host_tool GLOBAL PROPERTY VORMESTA_EMBED_TOOL)
-  if(VORMESTA_EXECUTABLE)
-    set(tool "${VORMESTA_EXECUTABLE}")
-  elseif(host_tool)
-    set(tool "${host_tool}")
-  else()
-    set(${tool_var} vormesta::vormesta PARENT_SCOPE)
-    set(${depends_var} "$<TARGET_FILE:vormesta::vormesta>" PARENT_SCOPE)
-    return()
-  endif()
-  set(${tool_var} "${tool}" PARENT_SCOPE)
-  set(${depends_var} "${tool}" PARENT_SCOPE)
+# The step program beside a tool (a build folder or an install holds both).
+function(_vormesta_step_beside tool step_var)
+  get_filename_component(folder "${tool}" DIRECTORY)
+  set(${step_var} "${folder}/vormesta-step${CMAKE_HOST_EXECUTABLE_SUFFIX}" PARENT_SCOPE)
 endfunction()
 
-# A tool that runs while configuring: the one given, the installed one, or one built now.
-function(_vormesta_tool_now tool_var)
+# The step program the build runs, and what a step depends on for it: the same for every
+# configuration, so that switching configurations embeds nothing again.
+function(_vormesta_step step_var depends_var)
+  get_property(host_tool GLOBAL PROPERTY VORMESTA_EMBED_TOOL)
+  if(VORMESTA_EXECUTABLE)
+    _vormesta_step_beside("${VORMESTA_EXECUTABLE}" step)
+  elseif(host_tool)
+    _vormesta_step_beside("${host_tool}" step)
+  else()
+    set(${step_var} vormesta::step PARENT_SCOPE)
+    set(${depends_var} "$<TARGET_FILE:vormesta::step>" PARENT_SCOPE)
+    return()
+  endif()
+  set(${step_var} "${step}" PARENT_SCOPE)
+  set(${depends_var} "${step}" PARENT_SCOPE)
+endfunction()
+
+# A step program that runs while configuring: beside the tool given, the installed one, or one
+# built now.
+function(_vormesta_step_now step_var)
   get_property(host_tool GLOBAL PROPERTY VORMESTA_EMBED_TOOL)
   set(imported FALSE)
-  if(TARGET vormesta::vormesta)
-    get_target_property(imported vormesta::vormesta IMPORTED)
+  if(TARGET vormesta::step)
+    get_target_property(imported vormesta::step IMPORTED)
   endif()
   if(VORMESTA_EXECUTABLE)
-    set(tool "${VORMESTA_EXECUTABLE}")
+    _vormesta_step_beside("${VORMESTA_EXECUTABLE}" step)
   elseif(host_tool)
-    set(tool "${host_tool}")
+    _vormesta_step_beside("${host_tool}" step)
   elseif(imported)
-    get_target_property(tool vormesta::vormesta LOCATION)
+    get_target_property(step vormesta::step LOCATION)
   else()
     get_property(source_dir GLOBAL PROPERTY VORMESTA_SOURCE_DIR)
     _vormesta_build_host_tool("${source_dir}")
-    get_property(tool GLOBAL PROPERTY VORMESTA_EMBED_TOOL)
+    get_property(host_tool GLOBAL PROPERTY VORMESTA_EMBED_TOOL)
+    if(host_tool)
+      _vormesta_step_beside("${host_tool}" step)
+    endif()
   endif()
-  if(NOT tool)
-    message(FATAL_ERROR "vormesta_add_library: no vormesta runs while configuring, to name the "
-                        "arrays; name one with -DVORMESTA_EXECUTABLE=...")
+  if(NOT step OR NOT EXISTS "${step}")
+    message(FATAL_ERROR "vormesta: no vormesta-step runs while configuring, to name headers "
+                        "and arrays; name a vormesta with one beside it with "
+                        "-DVORMESTA_EXECUTABLE=...")
   endif()
-  set(${tool_var} "${tool}" PARENT_SCOPE)
+  set(${step_var} "${step}" PARENT_SCOPE)
 endfunction()
 
-# The header's path for a relative input path: the extension is what follows the last dot of
-# the last component, where that dot is not the first character of the whole path.
-function(_vormesta_header_path relative out_var)
-  string(FIND "${relative}" "/" last_slash REVERSE)
-  string(FIND "${relative}" "." last_dot REVERSE)
-  if(last_dot GREATER 0 AND last_dot GREATER last_slash)
-    string(SUBSTRING "${relative}" 0 ${last_dot} relative)
+# The header path and array name of each of `relatives`, from the step program: the tool's own
+# rule, the same in every build system. Refuses a name no build file can carry.
+function(_vormesta_names caller relatives headers_var arrays_var)
+  _vormesta_step_now(step)
+  execute_process(COMMAND "${step}" names ${relatives} RESULT_VARIABLE failed
+                  OUTPUT_VARIABLE printed ERROR_VARIABLE message)
+  if(failed)
+    message(FATAL_ERROR "${caller}: ${message}")
   endif()
-  set(${out_var} "${relative}.h" PARENT_SCOPE)
+  string(REGEX REPLACE "\n$" "" printed "${printed}")
+  string(REPLACE "\n" ";" lines "${printed}")
+  set(headers "")
+  set(arrays "")
+  foreach(line IN LISTS lines)
+    string(REGEX MATCH "^(.*)\t([A-Za-z0-9_]+)$" line "${line}")
+    list(APPEND headers "${CMAKE_MATCH_1}")
+    list(APPEND arrays "${CMAKE_MATCH_2}")
+  endforeach()
+  set(${headers_var} "${headers}" PARENT_SCOPE)
+  set(${arrays_var} "${arrays}" PARENT_SCOPE)
 endfunction()
 
 # The path of `path` below `base`, or empty when it lies outside.
@@ -125,10 +147,12 @@ function(_vormesta_add_include_folder target scope root)
   endif()
 endfunction()
 
-# Each file's absolute path (`sources_var`) and its path below `base_dir` (relative to the
-# calling folder) or the calling folders (`relatives_var`); refuses a file that lies outside its
-# base or gives a header another file of `target` gives.
-function(_vormesta_place caller target base_dir files sources_var relatives_var)
+# Each file's absolute path (`sources_var`), its path below `base_dir` (relative to the calling
+# folder) or the calling folders (`relatives_var`), its header's path and its array's name;
+# refuses a file that lies outside its base, a name no build file can carry, and one that gives
+# a header another file of `target` gives.
+function(_vormesta_place caller target base_dir files sources_var relatives_var headers_var
+         arrays_var)
   set(base "")
   if(base_dir)
     get_filename_component(base "${base_dir}" ABSOLUTE BASE_DIR "${CMAKE_CURRENT_SOURCE_DIR}")
@@ -136,6 +160,11 @@ function(_vormesta_place caller target base_dir files sources_var relatives_var)
   set(sources "")
   set(relatives "")
   foreach(file IN LISTS files)
+    # Square brackets group list items in CMake: a name holding one would be cut or joined.
+    if(file MATCHES "[][]")
+      message(FATAL_ERROR "${caller}: '${file}' holds '[' or ']', which CMake lists cannot "
+                          "carry; rename it")
+    endif()
     get_filename_component(source "${file}" ABSOLUTE BASE_DIR "${CMAKE_CURRENT_SOURCE_DIR}")
     if(base)
       _vormesta_below("${base}" "${source}" relative)
@@ -158,11 +187,11 @@ function(_vormesta_place caller target base_dir files sources_var relatives_var)
       message(FATAL_ERROR "${caller}: '${file}' lies outside its base ${where}; name a "
                           "folder that holds it with BASE_DIR")
     endif()
-    _vormesta_header_path("${relative}" header)
-    if(relative STREQUAL header)
-      message(FATAL_ERROR "${caller}: '${file}' would be its own header ${header}; "
-                          "give it another extension")
-    endif()
+    list(APPEND sources "${source}")
+    list(APPEND relatives "${relative}")
+  endforeach()
+  _vormesta_names(${caller} "${relatives}" headers arrays)
+  foreach(file source header IN ZIP_LISTS files sources headers)
     get_property(taken GLOBAL PROPERTY "VORMESTA_HEADER ${target} ${header}")
     if(taken)
       message(FATAL_ERROR "${caller}: '${file}' and '${taken}' both give the header "
@@ -179,11 +208,11 @@ function(_vormesta_place caller target base_dir files sources_var relatives_var)
     if(in_build)
       file(MAKE_DIRECTORY "${source_dir}")
     endif()
-    list(APPEND sources "${source}")
-    list(APPEND relatives "${relative}")
   endforeach()
   set(${sources_var} "${sources}" PARENT_SCOPE)
   set(${relatives_var} "${relatives}" PARENT_SCOPE)
+  set(${headers_var} "${headers}" PARENT_SCOPE)
+  set(${arrays_var} "${arrays}" PARENT_SCOPE)
 endfunction()
 
 # A folder of this folder's own for each call for `target`: calls for one target may come from
@@ -217,22 +246,16 @@ function(_vormesta_forget_dropped root headers)
   file(WRITE "${list_file}" "${text}\n")
 endfunction()
 
-# A custom command that stages a copy of `source` under `root` and runs the tool there on
-# `relative`, the header going to `root` too; `more` runs after the tool (COMMAND ...) and makes
-# `outputs` and `byproducts`.
-function(_vormesta_tool_command root source relative more outputs byproducts)
-  _vormesta_tool(tool tool_depends)
-  _vormesta_header_path("${relative}" header)
-  get_filename_component(staged_dir "${root}/${relative}" DIRECTORY)
-  file(MAKE_DIRECTORY "${staged_dir}")
+# A custom command that writes the tool's header for `source`, named after `relative`, at
+# `header` below `root`.
+function(_vormesta_embed_command root source relative header)
+  _vormesta_step(step step_depends)
+  get_filename_component(header_dir "${root}/${header}" DIRECTORY)
+  file(MAKE_DIRECTORY "${header_dir}")
   add_custom_command(
-    OUTPUT "${root}/${header}" ${outputs}
-    BYPRODUCTS "${root}/${relative}" ${byproducts}
-    COMMAND "${CMAKE_COMMAND}" -E copy "${source}" "${root}/${relative}"
-    COMMAND ${tool} "${relative}"
-    ${more}
-    WORKING_DIRECTORY "${root}"
-    DEPENDS "${source}" ${tool_depends}
+    OUTPUT "${root}/${header}"
+    COMMAND ${step} embed "${source}" "${relative}" "${root}/${header}"
+    DEPENDS "${source}" ${step_depends}
     COMMENT "vormesta: embedding ${relative}"
     VERBATIM)
 endfunction()
@@ -254,12 +277,9 @@ function(vormesta_embed target)
   endif()
   _vormesta_call_folder(vormesta_embed "${target}" root suffix)
   _vormesta_place(vormesta_embed "${target}" "${arg_BASE_DIR}" "${arg_UNPARSED_ARGUMENTS}"
-                  sources relatives)
-  set(headers "")
-  foreach(source relative IN ZIP_LISTS sources relatives)
-    _vormesta_tool_command("${root}" "${source}" "${relative}" "" "" "")
-    _vormesta_header_path("${relative}" header)
-    list(APPEND headers "${header}")
+                  sources relatives headers arrays)
+  foreach(source relative header IN ZIP_LISTS sources relatives headers)
+    _vormesta_embed_command("${root}" "${source}" "${relative}" "${header}")
   endforeach()
   _vormesta_forget_dropped("${root}" "${headers}")
   list(TRANSFORM headers PREPEND "${root}/")
@@ -268,74 +288,97 @@ function(vormesta_embed target)
   _vormesta_add_include_folder(${target} ${arg_SCOPE} "${root}")
 endfunction()
 
-# The array names the tool gives `relatives`, asked of it while configuring: a name depends on
-# the path alone, so the tool runs on empty files laid out at those paths under `scratch`.
-function(_vormesta_array_names scratch relatives names_var)
-  _vormesta_tool_now(tool)
-  file(REMOVE_RECURSE "${scratch}")
-  set(commands "")
-  foreach(relative IN LISTS relatives)
-    file(WRITE "${scratch}/${relative}" "")
-    list(APPEND commands COMMAND "${tool}" "${relative}")
-  endforeach()
-  # One pipeline: the runs go side by side.
-  execute_process(${commands} WORKING_DIRECTORY "${scratch}" RESULTS_VARIABLE results
-                  OUTPUT_VARIABLE printed)
-  set(names "")
-  foreach(relative result IN ZIP_LISTS relatives results)
-    _vormesta_header_path("${relative}" header)
-    set(line "")
-    if(result EQUAL 0)
-      file(STRINGS "${scratch}/${header}" line LIMIT_COUNT 1)
+# An object made by the compiler of `language` for the target, from a source that defines
+# `vormesta_probe`, inside an archive (`probe_var`), when the step can write objects like it;
+# empty otherwise, after saying what was seen. Without LTO: the probe must be a real object.
+function(_vormesta_probe language probe_var)
+  get_property(probe GLOBAL PROPERTY VORMESTA_PROBE_${language})
+  if(probe)
+    set(${probe_var} "${probe}" PARENT_SCOPE)
+    return()
+  endif()
+  set(folder "${CMAKE_BINARY_DIR}/vormesta_probe/${language}")
+  set(source "${folder}/probe.${language}")
+  if(language STREQUAL "C")
+    set(source "${folder}/probe.c")
+    file(WRITE "${source}" "const unsigned char vormesta_probe[1] = {1};\n")
+  else()
+    set(source "${folder}/probe.cpp")
+    file(WRITE "${source}" "extern \"C\" const unsigned char vormesta_probe[1] = {1};\n")
+  endif()
+  set(no_lto "")
+  if(CMAKE_${language}_COMPILER_FRONTEND_VARIANT STREQUAL "MSVC" OR MSVC)
+    set(no_lto /GL-)
+  elseif(CMAKE_${language}_COMPILER_ID MATCHES "GNU|Clang")
+    set(no_lto -fno-lto)
+  endif()
+  set(CMAKE_TRY_COMPILE_TARGET_TYPE STATIC_LIBRARY)
+  set(CMAKE_INTERPROCEDURAL_OPTIMIZATION OFF)
+  set(archive "${folder}/probe${CMAKE_STATIC_LIBRARY_SUFFIX}")
+  file(REMOVE "${archive}")
+  try_compile(compiled "${folder}/build" "${source}" COMPILE_DEFINITIONS ${no_lto}
+              COPY_FILE "${archive}" OUTPUT_VARIABLE log)
+  set(probe "")
+  if(NOT compiled)
+    message(WARNING "vormesta: the ${language} compiler made no probe object, so "
+                    "vormesta_add_library compiles the tool's header instead:\n${log}")
+  else()
+    _vormesta_step_now(step)
+    execute_process(COMMAND "${step}" probe "${archive}" RESULT_VARIABLE failed
+                    OUTPUT_VARIABLE seen ERROR_VARIABLE seen OUTPUT_STRIP_TRAILING_WHITESPACE
+                    ERROR_STRIP_TRAILING_WHITESPACE)
+    if(failed)
+      message(WARNING "vormesta: ${seen}\nvormesta_add_library compiles the tool's header "
+                      "instead, which takes far longer for large files")
+    else()
+      message(STATUS "vormesta: objects for ${seen}")
+      set(probe "${archive}")
     endif()
-    if(NOT line MATCHES "^const unsigned char ([A-Za-z0-9_]+)\\[\\] = {")
-      message(FATAL_ERROR "vormesta: ${tool} could not name the array of '${relative}' "
-                          "(status ${result}) ${printed}")
-    endif()
-    list(APPEND names "${CMAKE_MATCH_1}")
-  endforeach()
-  file(REMOVE_RECURSE "${scratch}")
-  set(${names_var} "${names}" PARENT_SCOPE)
+  endif()
+  set_property(GLOBAL PROPERTY VORMESTA_PROBE_${language} "${probe}")
+  set(${probe_var} "${probe}" PARENT_SCOPE)
 endfunction()
 
-# How the library's objects get the bytes (`road_var`), compiled as C where the calling folder
-# has it, C++ otherwise (`language_var`).
-function(_vormesta_library_road language_var road_var)
+# How the library's objects get the bytes (`road_var`): written by the step like the probe the
+# target's compiler made (`probe_var`), or the tool's header compiled as C where the calling
+# folder has it, C++ otherwise (`language_var`).
+function(_vormesta_library_road language_var road_var probe_var)
   set(language CXX)
   if(CMAKE_C_COMPILER_LOADED)
     set(language C)
   endif()
   set(road "${VORMESTA_LIBRARY_ROAD}")
-  if(road STREQUAL "auto")
-    if(CMAKE_${language}_COMPILER_ID MATCHES "^(GNU|Clang|AppleClang)$" AND
-       NOT CMAKE_${language}_COMPILER_FRONTEND_VARIANT STREQUAL "MSVC")
-      set(road assembler)
-    else()
-      include(CheckSourceCompiles)
-      check_source_compiles(${language} "#ifndef __has_embed\n#error\n#endif\nint main(void) { return 0; }"
-                            VORMESTA_${language}_HAS_EMBED)
+  set(probe "")
+  if(NOT road MATCHES "^(auto|object|header)$")
+    message(FATAL_ERROR "vormesta_add_library: VORMESTA_LIBRARY_ROAD is auto, object or header, "
+                        "not '${road}'")
+  endif()
+  if(NOT road STREQUAL "header")
+    _vormesta_probe(${language} probe)
+    set(road object)
+    if(NOT probe)
       set(road header)
-      if(VORMESTA_${language}_HAS_EMBED)
-        set(road embed)
-      endif()
     endif()
-  elseif(NOT road MATCHES "^(assembler|embed|header)$")
-    message(FATAL_ERROR "vormesta_add_library: VORMESTA_LIBRARY_ROAD is auto, assembler, embed "
-                        "or header, not '${road}'")
   endif()
   set(${language_var} ${language} PARENT_SCOPE)
   set(${road_var} ${road} PARENT_SCOPE)
+  set(${probe_var} "${probe}" PARENT_SCOPE)
 endfunction()
 
-# The command that writes a file's data source and declaration (VormestaDeclare.cmake).
-function(_vormesta_declare_command command_var road name input source declaration header)
-  string(MD5 guard "${declaration}")
-  string(SUBSTRING "${guard}" 0 12 guard)
-  get_filename_component(file_name "${declaration}" NAME)
-  string(MAKE_C_IDENTIFIER "VORMESTA_${file_name}_${guard}" guard)
-  set(${command_var} COMMAND "${CMAKE_COMMAND}" -DROAD=${road} -DNAME=${name} "-DINPUT=${input}"
-      "-DSOURCE=${source}" "-DDECLARATION=${declaration}" -DGUARD=${guard} "-DHEADER=${header}"
-      -P "${CMAKE_CURRENT_FUNCTION_LIST_DIR}/VormestaDeclare.cmake" PARENT_SCOPE)
+# Declarations written while configuring, so that editors find them before the first build; the
+# build rewrites one only when its size changes.
+function(_vormesta_declare_now files relatives declarations)
+  _vormesta_step_now(step)
+  set(commands "")
+  foreach(file relative declaration IN ZIP_LISTS files relatives declarations)
+    if(EXISTS "${file}" AND NOT EXISTS "${declaration}")
+      list(APPEND commands COMMAND "${step}" declare "${file}" "${relative}" "${declaration}")
+    endif()
+  endforeach()
+  if(commands)
+    # One pipeline: the runs go side by side.
+    execute_process(${commands} RESULTS_VARIABLE results ERROR_VARIABLE printed)
+  endif()
 endfunction()
 
 function(vormesta_add_library name)
@@ -343,15 +386,10 @@ function(vormesta_add_library name)
   if(TARGET ${name})
     message(FATAL_ERROR "vormesta_add_library: a target named '${name}' exists already")
   endif()
-  set(kind STATIC)
-  if(arg_OBJECT)
-    set(kind OBJECT)
-  endif()
   _vormesta_call_folder(vormesta_library "${name}" root suffix)
   _vormesta_place(vormesta_add_library "${name}" "${arg_BASE_DIR}" "${arg_UNPARSED_ARGUMENTS}"
-                  files relatives)
-  _vormesta_array_names("${root}/names" "${relatives}" names)
-  foreach(file array IN ZIP_LISTS arg_UNPARSED_ARGUMENTS names)
+                  files relatives headers arrays)
+  foreach(file array IN ZIP_LISTS arg_UNPARSED_ARGUMENTS arrays)
     get_property(taken GLOBAL PROPERTY "VORMESTA_ARRAY ${name} ${array}")
     if(taken)
       message(FATAL_ERROR "vormesta_add_library: '${file}' and '${taken}' both give the array "
@@ -360,36 +398,57 @@ function(vormesta_add_library name)
     set_property(GLOBAL PROPERTY "VORMESTA_ARRAY ${name} ${array}" "${file}")
   endforeach()
 
-  _vormesta_library_road(language road)
-  set(extension cpp)
-  if(language STREQUAL "C")
-    set(extension c)
-  endif()
+  _vormesta_library_road(language road probe)
+  _vormesta_step(step step_depends)
   set(declarations "${root}/include")
+  set(declared "")
+  set(outputs "")
   set(sources "")
-  set(headers "")
-  foreach(file relative array IN ZIP_LISTS files relatives names)
-    _vormesta_header_path("${relative}" header)
-    set(source "${root}/sources/${header}.${extension}")
+  foreach(file relative header IN ZIP_LISTS files relatives headers)
     set(declaration "${declarations}/${header}")
-    _vormesta_declare_command(declare ${road} "${array}" "${file}" "${source}" "${declaration}"
-                              "${root}/data/${header}")
-    # The declaration is rewritten only when the size changes: callers compile again then
-    # alone. The source is written each time, so that its object is made again.
-    if(road STREQUAL "header")
-      _vormesta_tool_command("${root}/data" "${file}" "${relative}" "${declare}" "${source}"
-                             "${declaration}")
-      list(APPEND sources "${root}/data/${header}")
+    get_filename_component(folder "${declaration}" DIRECTORY)
+    file(MAKE_DIRECTORY "${folder}")
+    list(APPEND declared "${declaration}")
+    if(road STREQUAL "object")
+      # The step writes the object itself: no compiler, cache or distributed build sees the data.
+      set(object "${root}/objects/${relative}${CMAKE_${language}_OUTPUT_EXTENSION}")
+      get_filename_component(folder "${object}" DIRECTORY)
+      file(MAKE_DIRECTORY "${folder}")
+      add_custom_command(OUTPUT "${object}" BYPRODUCTS "${declaration}"
+                         COMMAND ${step} object "${probe}" "${file}" "${relative}" "${object}"
+                                 "${declaration}"
+                         DEPENDS "${file}" "${probe}" ${step_depends}
+                         COMMENT "vormesta: embedding ${relative}" VERBATIM)
+      list(APPEND outputs "${object}")
     else()
-      add_custom_command(OUTPUT "${source}" BYPRODUCTS "${declaration}" ${declare}
-                         DEPENDS "${file}" "${CMAKE_CURRENT_FUNCTION_LIST_DIR}/VormestaDeclare.cmake"
-                         COMMENT "vormesta: declaring ${relative}" VERBATIM)
+      # The tool's header compiled once, after the declaration: a bound that disagrees with the
+      # data does not compile.
+      set(data "${root}/data/${header}")
+      set(source "${root}/sources/${header}.c")
+      if(language STREQUAL "CXX")
+        set(source "${root}/sources/${header}.cpp")
+      endif()
+      _vormesta_embed_command("${root}/data" "${file}" "${relative}" "${header}")
+      add_custom_command(OUTPUT "${data}" APPEND
+                         COMMAND ${step} declare "${file}" "${relative}" "${declaration}")
+      file(CONFIGURE OUTPUT "${source}" CONTENT "#include \"@declaration@\"\n#include \"@data@\"\n"
+           @ONLY)
+      set_source_files_properties("${source}" PROPERTIES OBJECT_DEPENDS "${data}")
+      list(APPEND outputs "${data}")
+      list(APPEND sources "${source}")
     endif()
-    list(APPEND sources "${source}" "${declaration}")
-    list(APPEND headers "${header}")
   endforeach()
   _vormesta_forget_dropped("${declarations}" "${headers}")
-  add_library(${name} ${kind} ${sources})
-  file(MAKE_DIRECTORY "${declarations}")
+  _vormesta_declare_now("${files}" "${relatives}" "${declared}")
+  if(road STREQUAL "object")
+    # The objects reach each program as they are, with no copy into an archive; their symbols
+    # are hidden, so a shared library that links them exports none.
+    add_custom_target(${name}_objects DEPENDS ${outputs})
+    add_library(${name} INTERFACE)
+    add_dependencies(${name} ${name}_objects)
+    target_link_libraries(${name} INTERFACE ${outputs})
+  else()
+    add_library(${name} STATIC ${sources})
+  endif()
   _vormesta_add_include_folder(${name} INTERFACE "${declarations}")
 endfunction()

@@ -36,7 +36,7 @@ function(_vormesta_build_host_tool source_dir)
   if(NOT failed)
     execute_process(
       COMMAND ${clean_environment} "${CMAKE_COMMAND}" --build "${host_dir}" --config Release
-              --target vormesta --parallel
+              --target vormesta vormesta_step --parallel 2
       RESULT_VARIABLE failed OUTPUT_VARIABLE log ERROR_VARIABLE log)
   endif()
   # A native build can still embed with the tool built as part of it, as it did before.

@@ -4,7 +4,8 @@ include(CMakePackageConfigHelpers)
 
 set(package_dir ${CMAKE_INSTALL_LIBDIR}/cmake/vormesta)
 
-install(TARGETS vormesta EXPORT vormestaTargets RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+set_target_properties(vormesta_step PROPERTIES EXPORT_NAME step)
+install(TARGETS vormesta vormesta_step EXPORT vormestaTargets RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(FILES docs/vormesta.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 install(FILES README.md LICENSE DESTINATION ${CMAKE_INSTALL_DOCDIR})
 install(EXPORT vormestaTargets NAMESPACE vormesta:: DESTINATION ${package_dir})
@@ -16,11 +17,8 @@ write_basic_package_version_file(${CMAKE_CURRENT_BINARY_DIR}/vormestaConfigVersi
   COMPATIBILITY SameMajorVersion ARCH_INDEPENDENT)
 install(FILES ${CMAKE_CURRENT_BINARY_DIR}/vormestaConfig.cmake
               ${CMAKE_CURRENT_BINARY_DIR}/vormestaConfigVersion.cmake
-              cmake/VormestaEmbed.cmake cmake/VormestaDeclare.cmake
+              cmake/VormestaEmbed.cmake
         DESTINATION ${package_dir})
-install(DIRECTORY cmake/templates DESTINATION ${package_dir})
-# The build steps Meson and Bazel run the tool through.
-install(PROGRAMS scripts/vormesta_step.py DESTINATION ${CMAKE_INSTALL_BINDIR} RENAME vormesta-step)
 
 set(CPACK_PACKAGE_NAME vormesta)
 set(CPACK_PACKAGE_VENDOR "vormesta")
