@@ -241,6 +241,10 @@ bool read_archive(std::string_view data, ObjectTarget& target, std::string& seen
     return false;
 }
 
+std::uint64_t decimal(std::string_view field) {
+    return std::strtoull(std::string(field).c_str(), nullptr, 10);
+}
+
 std::string machine_words(const ObjectTarget& target) {
     if (target.format == ObjectTarget::Format::macho)
         return "CPU " + hex(target.cpu_type) + "/" + hex(target.cpu_subtype);
@@ -248,6 +252,33 @@ std::string machine_words(const ObjectTarget& target) {
 }
 
 } // namespace
+
+bool first_thin_member(std::string_view archive, std::string& path) {
+    if (archive.substr(0, 8) != "!<thin>\n")
+        return false;
+    std::string_view long_names;
+    std::uint64_t at = 8;
+    while (at + 60 <= archive.size()) {
+        const std::string_view name = archive.substr(at, 16);
+        const std::uint64_t size = decimal(archive.substr(at + 48, 10));
+        const bool inline_data = name.substr(0, 2) == "/ " || name.substr(0, 2) == "//" ||
+                                 name.substr(0, 7) == "/SYM64/";
+        if (name.substr(0, 2) == "//")
+            long_names = archive.substr(at + 60, size);
+        else if (!inline_data) {
+            if (name[0] == '/') {
+                const std::string_view rest = long_names.substr(
+                    std::min<std::size_t>(long_names.size(), decimal(name.substr(1))));
+                path = std::string(rest.substr(0, rest.find("/\n")));
+            } else {
+                path = std::string(name.substr(0, name.find('/')));
+            }
+            return !path.empty();
+        }
+        at += 60 + (inline_data ? size + (size & 1) : 0);
+    }
+    return false;
+}
 
 bool read_object_target(std::string_view object, ObjectTarget& target, std::string& seen) {
     target = ObjectTarget{};

@@ -34,6 +34,10 @@ constexpr std::string_view probe_symbol = "vormesta_probe";
 // writes, with what was seen in `seen`.
 bool read_object_target(std::string_view object, ObjectTarget& target, std::string& seen);
 
+// The path of the first object a thin archive (members kept as files of their own) names,
+// relative to the archive's folder where it is not absolute. False for any other file.
+bool first_thin_member(std::string_view archive, std::string& path);
+
 // One line saying what the target is ("ELF 64-bit little-endian, machine 62, flags 0x0").
 std::string describe(const ObjectTarget& target);
 

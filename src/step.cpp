@@ -24,6 +24,7 @@ namespace platform = vormesta::platform;
 const char usage[] =
     "usage: vormesta-step names RELATIVE...\n"
     "       vormesta-step probe OBJECT\n"
+    "       vormesta-step probe-source SOURCE\n"
     "       vormesta-step embed INPUT RELATIVE HEADER\n"
     "       vormesta-step object PROBE INPUT RELATIVE OBJECT [DECLARATION]\n"
     "       vormesta-step declare INPUT RELATIVE DECLARATION\n"
@@ -229,6 +230,16 @@ bool read_probe(const std::string& path, vormesta::ObjectTarget& target) {
     std::string seen;
     if (!read_whole(path, bytes))
         return false;
+    // A thin archive (Meson makes them) names its objects instead of holding them.
+    std::string member;
+    if (vormesta::first_thin_member(bytes, member)) {
+        const std::size_t folder = path.find_last_of("/\\");
+        if (!is_separator(member[0]) && folder != std::string::npos)
+            member = path.substr(0, folder + 1) + member;
+        bytes.clear();
+        if (!read_whole(member, bytes))
+            return false;
+    }
     return vormesta::read_object_target(bytes, target, seen) ||
            fail(path, "cannot be matched: " + seen);
 }
@@ -239,6 +250,18 @@ int probe_command(const std::string& path) {
         return 1;
     std::printf("%s\n", vormesta::describe(target).c_str());
     return 0;
+}
+
+// The source the target's compiler makes the probe from (as C; C++ compiles it too).
+int probe_source_command(const std::string& path) {
+    const std::string text = "#ifdef __cplusplus\nextern \"C\"\n#endif\nconst unsigned char " +
+                             std::string(vormesta::probe_symbol) + "[1] = {1};\n";
+    return write_file(path, platform::FileId{}, [&](std::FILE* out) {
+               return std::fwrite(text.data(), 1, text.size(), out) == text.size() ||
+                      fail(path, "could not be written");
+           })
+               ? 0
+               : 1;
 }
 
 int embed_command(const std::string& path, const std::string& relative,
@@ -307,6 +330,8 @@ int run(int argc, char** argv) {
         return names_command(argc, argv);
     if (command == "probe" && argc == 3)
         return probe_command(argv[2]);
+    if (command == "probe-source" && argc == 3)
+        return probe_source_command(argv[2]);
     if (command == "embed" && argc == 5)
         return embed_command(argv[2], argv[3], argv[4]);
     if (command == "object" && (argc == 6 || argc == 7))
