@@ -16,12 +16,12 @@ tool, built in the exec configuration, runs on a copy in the output tree, so cro
 remote execution work.
 
 vormesta_library gives a library: `#include "firmware/image.h"` declares the array with its bound
-and C linkage, in any number of sources. With GCC and Clang the assembler reads each file into
-its object (.incbin) and no compiler parses its bytes; MSVC and clang-cl compile the tool's
-header once. The tool gives only the names.
+and C linkage, in any number of sources. vormesta-step writes each file's bytes straight into an
+object like the probe the target's compiler makes, so no compiler ever reads them and the data
+actions stay cacheable (--disk_cache, remote caches).
 
-Both run the tool through scripts/vormesta_step.py, by python3 from the PATH, never through a
-shell.
+Both run vormesta-step, built in the exec configuration, never a shell or Python. Each step checks
+that the header path declared here is the one the tool's rule gives.
 """
 
 load("@bazel_tools//tools/cpp:toolchain_utils.bzl", "find_cpp_toolchain")
@@ -56,15 +56,12 @@ def _placed(ctx, caller):
         placed.append(struct(file = file, relative = relative, header = header))
     return placed
 
-def _step(ctx, command, arguments, inputs, outputs, message):
-    script = [file for file in ctx.files._step if file.basename == "vormesta_step.py"][0]
+def _step(ctx, arguments, inputs, outputs, message):
     ctx.actions.run(
-        executable = "python3",
-        arguments = [script.path, command, ctx.executable._tool.path] + arguments,
-        inputs = inputs + ctx.files._step,
-        tools = [ctx.executable._tool],
+        executable = ctx.executable._step,
+        arguments = arguments,
+        inputs = inputs,
         outputs = outputs,
-        use_default_shell_env = True,
         mnemonic = "Vormesta",
         progress_message = message,
     )
@@ -75,7 +72,7 @@ def _vormesta_headers_impl(ctx):
     root = folder
     for file in _placed(ctx, "vormesta_embed"):
         header = ctx.actions.declare_file(folder + "/" + file.header)
-        _step(ctx, "embed", [file.file.path, file.relative, header.path], [file.file], [header],
+        _step(ctx, ["embed", file.file.path, file.relative, header.path], [file.file], [header],
               "vormesta: embedding %s" % file.relative)
         headers.append(header)
         root = header.path[:-len(file.header) - 1]
@@ -88,8 +85,7 @@ def _vormesta_headers_impl(ctx):
 _attrs = {
     "srcs": attr.label_list(allow_files = True, mandatory = True),
     "base_dir": attr.string(),
-    "_tool": attr.label(default = Label("//:vormesta"), executable = True, cfg = "exec"),
-    "_step": attr.label(default = Label("//:vormesta_step"), cfg = "exec"),
+    "_step": attr.label(default = Label("//:vormesta-step"), executable = True, cfg = "exec"),
 }
 
 _vormesta_headers = rule(implementation = _vormesta_headers_impl, attrs = _attrs)
@@ -102,30 +98,43 @@ def _vormesta_library_impl(ctx):
         requested_features = ctx.features,
         unsupported_features = ctx.disabled_features,
     )
-    road = "header" if cc_toolchain.compiler in ["msvc-cl", "clang-cl"] else "assembler"
     folder = ctx.label.name + "_vormesta"
-    sources = []
+
+    # The probe: the target's compiler's own object, that the step writes the data objects like.
+    probe_source = ctx.actions.declare_file(folder + "/vormesta_probe.c")
+    ctx.actions.write(probe_source, "const unsigned char vormesta_probe[1] = {1};\n")
+    _, probe_outputs = cc_common.compile(
+        name = ctx.label.name + "_vormesta_probe",
+        actions = ctx.actions,
+        feature_configuration = features,
+        cc_toolchain = cc_toolchain,
+        srcs = [probe_source],
+    )
+    probe = (probe_outputs.objects or probe_outputs.pic_objects)[0]
+
+    objects = []
     declarations = []
     root = folder
     for file in _placed(ctx, "vormesta_library"):
-        source = ctx.actions.declare_file(folder + "/" + file.header + ".c")
+        data = ctx.actions.declare_file(folder + "/objects/" + file.relative + ".o")
         declaration = ctx.actions.declare_file(folder + "/" + file.header)
-        _step(ctx, "library", [file.file.path, file.relative, road, source.path, declaration.path],
-              [file.file], [source, declaration], "vormesta: declaring %s" % file.relative)
-        sources.append(source)
+        _step(ctx, ["object", probe.path, file.file.path, file.relative, data.path, declaration.path],
+              [probe, file.file], [data, declaration], "vormesta: embedding %s" % file.relative)
+        objects.append(data)
         declarations.append(declaration)
         root = declaration.path[:-len(file.header) - 1]
 
-    # The assembler reads each file itself: it is an input of its object's compile action.
-    context, outputs = cc_common.compile(
+    context, _ = cc_common.compile(
         name = ctx.label.name,
         actions = ctx.actions,
         feature_configuration = features,
         cc_toolchain = cc_toolchain,
-        srcs = sources,
         public_hdrs = declarations,
         quote_includes = [root],
-        additional_inputs = ctx.files.srcs,
+    )
+    outputs = cc_common.create_compilation_outputs(
+        objects = depset(objects),
+        pic_objects = depset(objects),
     )
     linking, _ = cc_common.create_linking_context_from_compilation_outputs(
         name = ctx.label.name,
