@@ -1,36 +1,48 @@
 #!/usr/bin/env bash
-# What a library of embedded files costs the whole build, by road and size: a C++ program that
-# uses one file from vormesta_add_library, built with Ninja and g++ -O2, the file 1, 16, 64 and
-# 256 MiB (and 1 GiB with --huge). For each: the first build's wall time and the peak memory of
-# its largest step, and the rebuild after a same-size edit of the file. The header road (the
-# tool's header compiled, as MSVC must) is measured up to 16 MiB: past that it takes minutes and
-# gigabytes.
+# What a library of embedded files costs the whole build, against `objcopy -I binary` and a link
+# of the same program, in the same run: a C++ program that reads one file from
+# vormesta_add_library, built with Ninja and g++ -O2, the file 1 MiB, 64 MiB and 1 GiB. For each:
+# the first build, the rebuild after a same-size edit, the step's peak memory, and the build
+# tree's size against the data's.
 #
-#   bench/library.sh [path/to/vormesta] [--huge]
+#   bench/library.sh [path/to/vormesta] [sizes in MiB...]
 set -euo pipefail
 
 tool=$(realpath "${1:-build/vormesta}")
-sizes=(1 16 64 256)
-[[ ${2:-} == --huge ]] && sizes+=(1024)
+shift || true
+sizes=("${@:-1 64 1024}")
+read -r -a sizes <<<"${sizes[*]}"
+step="$(dirname "$tool")/vormesta-step"
 repo=$(realpath "$(dirname "$0")/..")
 work=$(mktemp -d "${BENCH_DIR:-/var/tmp}/vormesta-library.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 
-# Runs a command; prints its wall time and the peak memory of its largest process.
-measure() {
+# Runs a command; prints its wall time in seconds.
+seconds() {
     python3 - "$@" <<'PYTHON'
-import resource, subprocess, sys, time
+import subprocess, sys, time
 start = time.monotonic()
 subprocess.run(sys.argv[1:], stdout=subprocess.DEVNULL, check=True)
-peak = resource.getrusage(resource.RUSAGE_CHILDREN).ru_maxrss // 1024
-print(f"{time.monotonic() - start:.2f} s, {peak} MiB")
+print(f"{time.monotonic() - start:.2f}")
 PYTHON
 }
 
-# A project embedding one file of `mib` MiB on `road`.
-make_project() {
-    local dir=$1 road=$2 mib=$3
-    mkdir -p "$dir"
+# The peak memory of a command, in MiB.
+peak() {
+    python3 - "$@" <<'PYTHON'
+import resource, subprocess, sys
+subprocess.run(sys.argv[1:], stdout=subprocess.DEVNULL, check=True)
+print(resource.getrusage(resource.RUSAGE_CHILDREN).ru_maxrss // 1024)
+PYTHON
+}
+
+edit() { printf 'X' | dd of="$1" bs=1 seek=7 conv=notrunc status=none; }
+
+echo "| data | vormesta first build | objcopy + link | vormesta same-size edit | objcopy + relink | step's peak memory | build tree / data |"
+echo "|---|---|---|---|---|---|---|"
+for mib in "${sizes[@]}"; do
+    dir="$work/$mib"
+    mkdir -p "$dir/peer"
     head -c $((mib << 20)) /dev/urandom >"$dir/blob.bin"
     printf '#include "blob.h"\n#include <cstdio>\nint main() { std::printf("%%d %%zu\\n", blob[%d], sizeof blob); }\n' \
         $((mib << 19)) >"$dir/main.cpp"
@@ -43,22 +55,30 @@ add_executable(app main.cpp)
 target_link_libraries(app PRIVATE blobs)
 CMAKE
     cmake -S "$dir" -B "$dir/build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
-        -DCMAKE_CXX_FLAGS_RELEASE=-O2 -DVORMESTA_EXECUTABLE="$tool" \
-        -DVORMESTA_LIBRARY_ROAD="$road" >/dev/null
-}
+        -DCMAKE_CXX_FLAGS_RELEASE=-O2 -DVORMESTA_EXECUTABLE="$tool" >/dev/null
+    first=$(seconds cmake --build "$dir/build" -j2)
+    "$dir/build/app" >/dev/null
 
-echo "| data | road | first build | rebuild after a same-size edit |"
-echo "|---|---|---|---|"
-for mib in "${sizes[@]}"; do
-    for road in assembler header; do
-        ((mib > 16)) && [[ $road == header ]] && continue
-        dir="$work/$road-$mib"
-        make_project "$dir" "$road" "$mib"
-        first=$(measure cmake --build "$dir/build" -j2)
-        printf 'X' | dd of="$dir/blob.bin" bs=1 seek=7 conv=notrunc status=none
-        edit=$(measure cmake --build "$dir/build" -j2)
-        "$dir/build/app" >/dev/null
-        echo "| $mib MiB | $road | $first | $edit |"
-        rm -rf "$dir"
-    done
+    # The peer: the same program over objcopy's symbols.
+    printf 'extern "C" const unsigned char _binary_blob_bin_start[], _binary_blob_bin_end[];\n#include <cstdio>\nint main() { std::printf("%%d %%zu\\n", _binary_blob_bin_start[%d], (size_t)(_binary_blob_bin_end - _binary_blob_bin_start)); }\n' \
+        $((mib << 19)) >"$dir/peer/main.cpp"
+    cp "$dir/blob.bin" "$dir/peer/blob.bin"
+    peer_build() {
+        (cd "$dir/peer" && objcopy -I binary -O elf64-x86-64 -B i386:x86-64 \
+            --rename-section .data=.rodata,alloc,load,readonly,data,contents blob.bin blob.o &&
+            { [[ -f main.o ]] || g++ -O2 -c main.cpp -o main.o; } && g++ main.o blob.o -o app 2>/dev/null)
+    }
+    peer_first=$(seconds bash -c "$(declare -f peer_build); dir=$dir; peer_build")
+
+    edit "$dir/blob.bin"
+    again=$(seconds cmake --build "$dir/build" -j2)
+    edit "$dir/peer/blob.bin"
+    peer_again=$(seconds bash -c "$(declare -f peer_build); dir=$dir; peer_build")
+
+    memory=$(peak "$step" object "$(echo "$dir"/build/vormesta_probe/CXX/probe.a)" "$dir/blob.bin" \
+        blob.bin "$dir/measure.o")
+    tree=$(du -sb "$dir/build" | cut -f1)
+    ratio=$(python3 -c "print(f'{$tree / ($mib << 20):.2f}')")
+    echo "| $mib MiB | $first s | $peer_first s | $again s | $peer_again s | $memory MiB | $ratio |"
+    rm -rf "$dir"
 done
