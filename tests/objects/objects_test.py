@@ -88,7 +88,8 @@ def elf(triple, qemu, flags=()):
     """A Linux target: clang for it, lld, the program under qemu-user."""
     compile = [CLANG, f"--target={triple}", "-ffreestanding", "-fno-pic", "-O1", *flags]
     link = [LLD, "-static", "-e", "start", "-o", "program"]
-    return dict(compile=compile, link=lambda objs: link + objs, run=[qemu, "./program"])
+    return dict(compile=compile, link=lambda objs: link + objs, run=[qemu, "./program"],
+                shared=[LLD, "-shared", "-o", "library.so", "data.o"])
 
 
 def msvc(triple, machine, run):
@@ -172,6 +173,12 @@ def check(name, step, work):
         program = next(p for p in (folder / "program.exe", folder / "program") if p.exists())
         if data not in program.read_bytes():
             failures.append("the linked program does not hold the bytes")
+    if ok and "shared" in row:
+        # A shared library that links the object exports no array.
+        run(row["shared"], "the shared library")
+        status, symbols = sh(["llvm-nm-19", "-D", "--defined-only", "library.so"], folder)
+        if "blob_data" in symbols:
+            failures.append(f"a shared library exports the array:\n{symbols}")
     for failure in failures:
         print(f"{name}: {failure}")
     print(f"{name}: {'FAILED' if failures else 'ok'}")
