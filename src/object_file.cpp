@@ -215,34 +215,33 @@ bool read_macho(std::string_view data, ObjectTarget& target, std::string& seen) 
     return false;
 }
 
-// The first member of an archive that is an object of a kind this code reads.
+std::uint64_t decimal(std::string_view field) {
+    return std::strtoull(std::string(field).c_str(), nullptr, 10);
+}
+
+// The first member of an archive that is an object of a kind this code reads. Every member is
+// tried: the linker's tables match no object's magic, and MSVC's members may be named "/123".
 bool read_archive(std::string_view data, ObjectTarget& target, std::string& seen) {
     std::uint64_t at = 8;
     seen = "an archive holding no object";
     while (at + 60 <= data.size()) {
         const std::string_view name = data.substr(at, 16);
-        const std::uint64_t size = std::strtoull(std::string(data.substr(at + 48, 10)).c_str(),
-                                                 nullptr, 10);
+        const std::uint64_t size = decimal(data.substr(at + 48, 10));
         std::uint64_t start = at + 60;
         std::uint64_t length = std::min<std::uint64_t>(size, data.size() - start);
         if (name.substr(0, 3) == "#1/") { // BSD: the name comes first in the member
-            const std::uint64_t name_size =
-                std::strtoull(std::string(name.substr(3)).c_str(), nullptr, 10);
+            const std::uint64_t name_size = decimal(name.substr(3));
             start += std::min(name_size, length);
             length -= std::min(name_size, length);
         }
         std::string member_seen;
-        if (name[0] != '/' && read_object_target(data.substr(start, length), target, member_seen))
+        if (read_object_target(data.substr(start, length), target, member_seen))
             return true;
-        if (!member_seen.empty() && member_seen.find("not an object") == std::string::npos)
+        if (member_seen.find("not an object") == std::string::npos)
             seen = member_seen;
         at = start + length + ((start + length) & 1);
     }
     return false;
-}
-
-std::uint64_t decimal(std::string_view field) {
-    return std::strtoull(std::string(field).c_str(), nullptr, 10);
 }
 
 std::string machine_words(const ObjectTarget& target) {

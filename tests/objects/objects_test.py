@@ -100,26 +100,36 @@ def msvc(triple, machine, run):
                 run=[WINE, "program.exe"] if run else None)
 
 
+# The probe as the build systems hand it over, in an archive of each kind (a long member name:
+# GNU's, MSVC's and BSD's archives keep it elsewhere), or as it is.
+PROBE = "probe_object_with_a_name_longer_than_sixteen.o"
+
+
+def archived(row, *command):
+    return dict(row, archive=[*command, "probe.a", PROBE])
+
+
 TARGETS = {
-    "x86_64-linux": elf("x86_64-linux-gnu", "qemu-x86_64"),
+    "x86_64-linux": archived(elf("x86_64-linux-gnu", "qemu-x86_64"), "llvm-ar-19", "rcs"),
     "i386-linux": elf("i386-linux-gnu", "qemu-i386"),
-    "aarch64-linux": elf("aarch64-linux-gnu", "qemu-aarch64"),
+    "aarch64-linux": archived(elf("aarch64-linux-gnu", "qemu-aarch64"), "llvm-ar-19", "rcsT"),
     "armhf-linux": elf("arm-linux-gnueabihf", "qemu-arm", ["-mfloat-abi=hard"]),
     "riscv64-linux": elf("riscv64-linux-gnu", "qemu-riscv64"),
     "s390x-linux": elf("s390x-linux-gnu", "qemu-s390x"),
     "ppc64le-linux": elf("powerpc64le-linux-gnu", "qemu-ppc64le"),
     "mips-linux": elf("mips-linux-gnu", "qemu-mips"),
-    "x64-msvc": msvc("x86_64-pc-windows-msvc", "x64", True),
+    "x64-msvc": dict(msvc("x86_64-pc-windows-msvc", "x64", True),
+                     archive=["llvm-lib-19", "/out:probe.a", PROBE]),
     "x86-msvc": msvc("i686-pc-windows-msvc", "x86", False),
     "arm64-msvc": msvc("aarch64-pc-windows-msvc", "arm64", False),
     "x64-mingw": dict(compile=["x86_64-w64-mingw32-gcc", "-DMAIN"],
                       link=lambda objs: ["x86_64-w64-mingw32-gcc", "-o", "program.exe", *objs],
                       run=[WINE, "program.exe"]),
-    "arm64-macos": dict(compile=[CLANG, "--target=arm64-apple-macos11", "-ffreestanding"],
+    "arm64-macos": archived(dict(compile=[CLANG, "--target=arm64-apple-macos11", "-ffreestanding"],
                         link=lambda objs: ["ld64.lld-19", "-arch", "arm64", "-platform_version",
                                            "macos", "11.0", "11.0", "-dylib", "-o", "program",
                                            *objs],
-                        run=None),
+                        run=None), "llvm-ar-19", "--format=darwin", "rcs"),
     "x86_64-macos": dict(compile=[CLANG, "--target=x86_64-apple-macos11", "-ffreestanding"],
                          link=lambda objs: ["ld64.lld-19", "-arch", "x86_64", "-platform_version",
                                             "macos", "11.0", "11.0", "-dylib", "-o", "program",
@@ -156,8 +166,10 @@ def check(name, step, work):
             failures.append(f"{what} failed ({status}): {' '.join(map(str, command))}\n{out}")
         return status == 0
 
-    ok = run(row["compile"] + ["-c", "probe.c", "-o", "probe.o"], "the probe") and \
-        run([step, "object", "probe.o", "data.bin", "blob/data.bin", "data.o", "blob/data.h"],
+    probe = "probe.a" if "archive" in row else PROBE
+    ok = run(row["compile"] + ["-c", "probe.c", "-o", PROBE], "the probe") and \
+        ("archive" not in row or run(row["archive"], "the probe's archive")) and \
+        run([step, "object", probe, "data.bin", "blob/data.bin", "data.o", "blob/data.h"],
             "vormesta-step") and \
         run(row["compile"] + [f"-DHASH={fnv(data)}u", f"-DSIZE={len(data)}", "-I.", "-c",
                               "caller.c", "-o", "caller.o"], "the caller") and \
