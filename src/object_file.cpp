@@ -7,6 +7,16 @@
 namespace vormesta {
 namespace {
 
+// A count known to be small (padding, a table), as a size in memory on any host.
+std::size_t small(std::uint64_t count) {
+    return static_cast<std::size_t>(count);
+}
+
+// A count read from a file, no larger than `limit`.
+std::size_t clamped(std::uint64_t count, std::size_t limit) {
+    return count < limit ? static_cast<std::size_t>(count) : limit;
+}
+
 // Numbers as the target stores them.
 class Bytes {
   public:
@@ -28,7 +38,7 @@ class Bytes {
         out_.append(text.substr(0, size));
         out_.append(size - std::min(size, text.size()), '\0');
     }
-    void pad_to(std::uint64_t size) { out_.append(size - out_.size(), '\0'); }
+    void pad_to(std::uint64_t size) { out_.append(small(size - out_.size()), '\0'); }
 
   private:
     std::string& out_;
@@ -67,7 +77,8 @@ class Reader {
         }
         std::uint64_t value = 0;
         for (int i = 0; i < size; ++i) {
-            const auto byte = static_cast<unsigned char>(data_[offset + static_cast<unsigned>(i)]);
+            const auto byte = static_cast<unsigned char>(
+                data_[static_cast<std::size_t>(offset) + static_cast<std::size_t>(i)]);
             value |= std::uint64_t{byte} << (8 * (big_endian_ ? size - 1 - i : i));
         }
         return value;
@@ -76,10 +87,11 @@ class Reader {
     std::uint64_t u32(std::uint64_t offset) { return get(offset, 4); }
     std::uint64_t word(std::uint64_t offset, bool is_64) { return get(offset, is_64 ? 8 : 4); }
     // The NUL-ended string at `offset`, at most `limit` bytes.
-    std::string_view text(std::uint64_t offset, std::size_t limit = std::string_view::npos) {
+    std::string_view text(std::uint64_t offset, std::uint64_t limit = std::string_view::npos) {
         if (offset >= data_.size())
             return {};
-        const std::string_view rest = data_.substr(offset, limit);
+        const std::string_view rest =
+            data_.substr(static_cast<std::size_t>(offset), clamped(limit, data_.size()));
         return rest.substr(0, rest.find('\0'));
     }
     std::string_view slice(std::uint64_t offset, std::uint64_t size) {
@@ -87,7 +99,7 @@ class Reader {
             torn_ = true;
             return {};
         }
-        return data_.substr(offset, size);
+        return data_.substr(static_cast<std::size_t>(offset), static_cast<std::size_t>(size));
     }
     bool torn() const { return torn_; }
 
@@ -142,9 +154,8 @@ bool read_elf(std::string_view data, ObjectTarget& target, std::string& seen) {
         const std::uint64_t symbols_at = in.word(header + (w ? 24 : 16), w);
         const std::uint64_t symbols_size = in.word(header + (w ? 32 : 20), w);
         const std::uint64_t symbol_size = w ? 24 : 16;
-        for (std::uint64_t at = symbols_at; at + symbol_size <= symbols_at + symbols_size &&
-                                            !in.torn();
-             at += symbol_size) {
+        for (std::uint64_t at = symbols_at;
+             at + symbol_size <= symbols_at + symbols_size && !in.torn(); at += symbol_size) {
             const std::uint64_t name = in.u32(at);
             if (name < strings_size &&
                 take_prefix(in.text(strings_at + name, strings_size - name), target))
@@ -222,15 +233,14 @@ std::uint64_t decimal(std::string_view field) {
 // The first member of an archive that is an object of a kind this code reads. Every member is
 // tried: the linker's tables match no object's magic, and MSVC's members may be named "/123".
 bool read_archive(std::string_view data, ObjectTarget& target, std::string& seen) {
-    std::uint64_t at = 8;
+    std::size_t at = 8;
     seen = "an archive holding no object";
     while (at + 60 <= data.size()) {
         const std::string_view name = data.substr(at, 16);
-        const std::uint64_t size = decimal(data.substr(at + 48, 10));
-        std::uint64_t start = at + 60;
-        std::uint64_t length = std::min<std::uint64_t>(size, data.size() - start);
+        std::size_t start = at + 60;
+        std::size_t length = clamped(decimal(data.substr(at + 48, 10)), data.size() - start);
         if (name.substr(0, 3) == "#1/") { // BSD: the name comes first in the member
-            const std::uint64_t name_size = decimal(name.substr(3));
+            const std::size_t name_size = clamped(decimal(name.substr(3)), length);
             start += std::min(name_size, length);
             length -= std::min(name_size, length);
         }
@@ -256,18 +266,18 @@ bool first_thin_member(std::string_view archive, std::string& path) {
     if (archive.substr(0, 8) != "!<thin>\n")
         return false;
     std::string_view long_names;
-    std::uint64_t at = 8;
+    std::size_t at = 8;
     while (at + 60 <= archive.size()) {
         const std::string_view name = archive.substr(at, 16);
-        const std::uint64_t size = decimal(archive.substr(at + 48, 10));
+        const std::size_t size = clamped(decimal(archive.substr(at + 48, 10)), archive.size());
         const bool inline_data = name.substr(0, 2) == "/ " || name.substr(0, 2) == "//" ||
                                  name.substr(0, 7) == "/SYM64/";
         if (name.substr(0, 2) == "//")
             long_names = archive.substr(at + 60, size);
         else if (!inline_data) {
             if (name[0] == '/') {
-                const std::string_view rest = long_names.substr(
-                    std::min<std::size_t>(long_names.size(), decimal(name.substr(1))));
+                const std::string_view rest =
+                    long_names.substr(clamped(decimal(name.substr(1)), long_names.size()));
                 path = std::string(rest.substr(0, rest.find("/\n")));
             } else {
                 path = std::string(name.substr(0, name.find('/')));
@@ -332,8 +342,8 @@ bool lay_out_elf(const ObjectTarget& t, const std::string& symbol, std::uint64_t
     const bool large = t.machine == elf_x86_64 && w && size > 0x7FFFFFFF;
     const std::string data_name = large ? ".lrodata" : ".rodata";
     static constexpr char fixed_names[] = ".note.GNU-stack\0.symtab\0.strtab\0.shstrtab";
-    const std::string shstrtab = std::string(1, '\0') + data_name + '\0' +
-                                 std::string(fixed_names, sizeof fixed_names);
+    const std::string shstrtab =
+        std::string(1, '\0') + data_name + '\0' + std::string(fixed_names, sizeof fixed_names);
     const std::string strtab = std::string("\0", 1) + symbol + '\0';
     const std::uint32_t name_data = 1;
     const auto name_note = static_cast<std::uint32_t>(name_data + data_name.size() + 1);
@@ -382,8 +392,8 @@ bool lay_out_elf(const ObjectTarget& t, const std::string& symbol, std::uint64_t
     const std::uint64_t tail = data_at + size;
     std::string& out = layout.after;
     Bytes rest(out, t.big_endian);
-    out.append(symtab_at - tail, '\0');
-    out.append(symbol_size, '\0'); // the null symbol
+    out.append(small(symtab_at - tail), '\0');
+    out.append(small(symbol_size), '\0'); // the null symbol
     rest.u32(1);
     if (w) {
         rest.u8(0x11); // global object
@@ -400,7 +410,7 @@ bool lay_out_elf(const ObjectTarget& t, const std::string& symbol, std::uint64_t
     }
     out += strtab;
     out += shstrtab;
-    out.append(sections_at - tail - out.size(), '\0');
+    out.append(small(sections_at - tail - out.size()), '\0');
     auto section = [&](std::uint32_t name, std::uint32_t type, std::uint64_t flags,
                        std::uint64_t offset, std::uint64_t bytes, std::uint32_t link,
                        std::uint32_t info, std::uint64_t align, std::uint64_t entry) {
@@ -533,14 +543,14 @@ bool lay_out_macho(const ObjectTarget& t, const std::string& symbol, std::uint64
     head.pad_to(data_at);
 
     Bytes rest(layout.after, false);
-    layout.after.append(symbols_at - data_at - size, '\0');
-    rest.u32(2);    // the name, after the leading " \0"
-    rest.u8(0x1F);  // defined in a section, external, private extern
+    layout.after.append(small(symbols_at - data_at - size), '\0');
+    rest.u32(2);   // the name, after the leading " \0"
+    rest.u8(0x1F); // defined in a section, external, private extern
     rest.u8(1);
     rest.u16(0);
     rest.u64(0);
     layout.after += strings;
-    layout.after.append(strings_size - strings.size(), '\0');
+    layout.after.append(small(strings_size - strings.size()), '\0');
     return true;
 }
 

@@ -14,7 +14,7 @@ namespace vormesta {
 struct ObjectTarget {
     enum class Format { elf, coff, macho };
     Format format = Format::elf;
-    bool is_64 = false;     // ELF's class; Mach-O objects are 64-bit only here
+    bool is_64 = false; // ELF's class; Mach-O objects are 64-bit only here
     bool big_endian = false;
     std::uint16_t machine = 0; // ELF e_machine, COFF Machine
     std::uint32_t flags = 0;   // ELF e_flags: ABI facts (ARM's float ABI, RISC-V's)

@@ -78,8 +78,8 @@ bool is_separator(char c) {
     return c == '/' || c == '\\';
 }
 
-// Whether `path` is `tail`, or `tail` below some folder (either separator counts), so that a build file's
-// idea of where the header goes never differs from the tool's.
+// Whether `path` is `tail`, or `tail` below some folder (either separator counts), so that a build
+// file's idea of where the header goes never differs from the tool's.
 bool ends_with_path(const std::string& path, const std::string& tail) {
     if (path.size() < tail.size() ||
         (path.size() > tail.size() && !is_separator(path[path.size() - tail.size() - 1])))
@@ -171,8 +171,7 @@ bool declare(const std::string& path, const Names& names, const std::string& rel
         return false;
     const std::string guard = "VORMESTA_DECLARES_" + names.array;
     const std::string text = "/* The bytes of " + as_comment(relative) +
-                             ", embedded by vormesta. */\n#ifndef " + guard + "\n#define " +
-                             guard +
+                             ", embedded by vormesta. */\n#ifndef " + guard + "\n#define " + guard +
                              "\n#ifdef __cplusplus\nextern \"C\" {\n#endif\n"
                              "extern const unsigned char " +
                              names.array + "[" + std::to_string(size) +
@@ -207,8 +206,8 @@ bool copy_data(const std::string& path, Input& input, const std::string& object,
     }
     if (std::ferror(input.file.get()))
         return fail(path, "could not be read");
-    if (copied != input.facts.size || !platform::input_unchanged(input.file.get(), input.facts,
-                                                                 copied))
+    if (copied != input.facts.size ||
+        !platform::input_unchanged(input.file.get(), input.facts, copied))
         return fail(path, "changed while it was read");
     return true;
 }
@@ -256,16 +255,16 @@ int probe_command(const std::string& path) {
 int probe_source_command(const std::string& path) {
     const std::string text = "#ifdef __cplusplus\nextern \"C\"\n#endif\nconst unsigned char " +
                              std::string(vormesta::probe_symbol) + "[1] = {1};\n";
-    return write_file(path, platform::FileId{}, [&](std::FILE* out) {
-               return std::fwrite(text.data(), 1, text.size(), out) == text.size() ||
-                      fail(path, "could not be written");
-           })
+    return write_file(path, platform::FileId{},
+                      [&](std::FILE* out) {
+                          return std::fwrite(text.data(), 1, text.size(), out) == text.size() ||
+                                 fail(path, "could not be written");
+                      })
                ? 0
                : 1;
 }
 
-int embed_command(const std::string& path, const std::string& relative,
-                  const std::string& header) {
+int embed_command(const std::string& path, const std::string& relative, const std::string& header) {
     Names names;
     Input input;
     if (!names_of(relative, names) || !placed_right(header, names) || !open_input(path, input))

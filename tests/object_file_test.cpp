@@ -24,7 +24,8 @@ ObjectTarget target(Format format, bool is_64, bool big_endian, std::uint32_t ma
         t.cpu_subtype = flags;
         t.flags = 0;
         t.machine = 0;
-        t.platform_command = std::string("\x32\0\0\0\x18\0\0\0\x01\0\0\0\0\0\x0b\0\0\0\x0b\0\0\0\0\0", 24);
+        t.platform_command =
+            std::string("\x32\0\0\0\x18\0\0\0\x01\0\0\0\0\0\x0b\0\0\0\x0b\0\0\0\0\0", 24);
     }
     return t;
 }
@@ -83,8 +84,8 @@ INSTANTIATE_TEST_SUITE_P(
         LayoutCase{"coff x86", target(Format::coff, false, false, 0x14C, 0, "_"), 3, true,
                    "@feat.00"},
         LayoutCase{"coff arm64", target(Format::coff, true, false, 0xAA64), 40, true, ".rdata"},
-        LayoutCase{"macho arm64", target(Format::macho, true, false, 0x0100000C, 0, "_"), 9,
-                   true, "__const"}));
+        LayoutCase{"macho arm64", target(Format::macho, true, false, 0x0100000C, 0, "_"), 9, true,
+                   "__const"}));
 
 // Sizes near the formats' limits: laid out only, no data.
 TEST(ObjectFileLimits, KeepsLargeDataWhereLargeDataGoesAndRefusesWhatAFormatCannotHold) {
