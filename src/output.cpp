@@ -88,12 +88,19 @@ bool Output::copy_into_target() {
     std::unique_ptr<std::FILE, FileCloser> to(from ? target_.open_emptied() : nullptr);
     if (!to)
         return false;
+    // A short read is the end only where the stream says so: a read can fail unflagged.
     char block[1 << 15];
-    std::size_t got;
-    while ((got = std::fread(block, 1, sizeof block, from)) > 0)
-        if (std::fwrite(block, 1, got, to.get()) != got)
+    bool copied = false;
+    for (;;) {
+        const std::size_t got = std::fread(block, 1, sizeof block, from);
+        if (got > 0 && std::fwrite(block, 1, got, to.get()) != got)
             return false;
-    const bool copied = !std::ferror(from) && std::fflush(to.get()) == 0;
+        if (got < sizeof block) {
+            copied = std::feof(from) && !std::ferror(from);
+            break;
+        }
+    }
+    copied = copied && std::fflush(to.get()) == 0;
     temporary_.remove();
     return std::fclose(to.release()) == 0 && copied;
 }

@@ -327,6 +327,12 @@ FAULTS = {
     "kept_temporary_unreadable": ("rename:1:EXDEV,open:3", b"couldn't write outfile",
                                   "rename:1:EXDEV,fopen:2"),
 }
+# A read of the kept temporary that ends early, unflagged, while it is copied into the header:
+# the header is cut short by then, and the run says so.
+CASES["fault_copied_read_back_ends_early"] = Case(
+    [BIG_NAME], stdout=b"couldn't write outfile", status=1, fault="open:2:EACCES,fread:21",
+    files={BIG_NAME: BIG}, stale={"a_rather_long_input_name.h": KEEP},
+    windows_fault="open:3:EACCES,fread:21")
 # Each starts with an older header in place, which must come through whole unless the run
 # succeeds.
 for step, (call, message, *windows) in FAULTS.items():
