@@ -64,6 +64,7 @@ class Case:
              stop sent to the tool. Paths after a rename are expected where they went.
     fifos:   path -> a FIFO nobody writes (None), or one a reader leaves after so many bytes.
     process_1: runs the tool as process 1 of a PID namespace of its own, as in a container.
+    read_only: a folder mounted read-only (a bind mount) for the run.
     held:    a path another program holds open during the run, sharing reading and writing
              but not deleting (Windows).
     prog:    runs the tool through a symbolic link of this name in `cwd`.
@@ -89,6 +90,7 @@ class Case:
     meanwhile: dict = field(default_factory=dict)
     fifos: dict = field(default_factory=dict)
     process_1: bool = False
+    read_only: str = ""
     held: str = ""
     windows_fault: str = ""
 
@@ -162,6 +164,9 @@ CASES = {
     "file_size_limit": Case(["big.bin"], stdout=b"couldn't write outfile", status=1,
                             files={"big.bin": bytes(100_000), "big.h": KEEP},
                             file_limit=100 * 1024, only="posix"),
+    # Found out before the input is read: the message a header that cannot be opened gets.
+    "read_only_file_system": Case(["ro/big.bin"], stdout=b"couldn't open outfile", status=1,
+                                  files={"ro/big.bin": BIG, "ro/big.h": KEEP}, read_only="ro"),
     "file_size_limit_copied": Case(["big.bin"], stdout=b"couldn't write outfile", status=1,
                                    files={"big.bin": bytes(100_000), "big.h": KEEP},
                                    file_limit=100 * 1024, fault="open:2:EACCES", only="posix"),
@@ -457,6 +462,18 @@ def process_1_launcher():
     return None
 
 
+@functools.cache
+def read_only_launcher():
+    """The command that runs a program with a folder ($0 of the script) mounted read-only in a
+    mount namespace of its own, or None."""
+    script = 'mount --bind "$0" "$0" && mount -o remount,bind,ro "$0" && exec "$@"'
+    command = ["unshare", "--mount", "--propagation", "private", "sh", "-c", script]
+    with tempfile.TemporaryDirectory() as folder:
+        works = shutil.which("unshare") and subprocess.run(
+            command + [folder, "true"], capture_output=True).returncode == 0
+    return command if works else None
+
+
 def tool_pid(run, launcher):
     """The tool's own process, not its launcher's: process 1's host process id."""
     for _ in range(1000) if launcher else ():
@@ -567,6 +584,8 @@ def check_case(name, case):
         return path
 
     launcher = process_1_launcher() if case.process_1 else ()
+    if case.read_only:
+        launcher = read_only_launcher() + [str(fs_path(base, case.read_only))]
     holder = hold(fs_path(base, case.held)) if case.held else None
     fault = case.windows_fault if opts.windows and case.windows_fault else case.fault
     stdout, status, prog = run_tool(case.args, base, fault, case.prog, case.other_user,
@@ -852,6 +871,9 @@ def main():
             return 77
         if case.process_1 and (opts.emulator or not process_1_launcher()):
             print(f"{opts.case}: skipped, needs the tool to run natively as process 1")
+            return 77
+        if case.read_only and (opts.windows or not read_only_launcher()):
+            print(f"{opts.case}: skipped, needs a read-only bind mount")
             return 77
         if case.fault and not opts.faulty_tool:
             print(f"{opts.case}: skipped, this build has no way to fail a chosen call")
