@@ -701,8 +701,12 @@ def check_killed():
     if opts.faulty_tool:
         (root / "big.h").write_bytes(KEEP)
         os.chmod(root / "big.h", 0o600)
-        run_tool(["big.bin"], root, fault="open:1:KILL")
-        for leftover in root.glob(".vormesta-*"):
+        # The second open makes the temporary; the run dies right after it.
+        run_tool(["big.bin"], root, fault="open:2:KILL")
+        leftovers = list(root.glob(".vormesta-*"))
+        if not leftovers:
+            failures.append("killed as its temporary was made, the run left none to look at")
+        for leftover in leftovers:
             mode = leftover.stat().st_mode & 0o7777
             print(f"killed as its temporary was made for a 0600 header: temporary {mode:o}")
             if mode & ~0o600:
