@@ -3,7 +3,8 @@
 // "open:2-3:EACCES" fails the second and third open with that error instead of the call's
 // usual one; several faults go with commas ("open:2:EACCES,fread:2"). open:2:KILL lets the
 // call happen and then kills the process; fread:2:PAUSE makes the file "vormesta-paused" in the
-// current folder before the call and waits until someone removes it.
+// current folder before the call and waits until someone removes it; fread:2:EOF makes the
+// stream reach its end there, as a file shorter than its size would.
 //
 // The calls, by the names the faults give them: fopen, fread, fwrite, fflush, fclose, fstat,
 // fstatat (POSIX), open (open and openat; CreateFileW on Windows), rename (renameat;
@@ -33,6 +34,7 @@ void pause_here();
 namespace {
 
 constexpr int kill_after = -1;
+constexpr int end_of_file = -2;
 
 struct Fault {
     char call[16] = "";
@@ -53,7 +55,8 @@ void read_faults() {
         const char* name;
         int value;
     } errors[] = {{"EACCES", EACCES}, {"EPERM", EPERM},   {"EXDEV", EXDEV},
-                  {"EBUSY", EBUSY},   {"EEXIST", EEXIST}, {"KILL", kill_after}};
+                  {"EBUSY", EBUSY},   {"EEXIST", EEXIST}, {"KILL", kill_after},
+                  {"EOF", end_of_file}};
     for (Fault& fault : faults) {
         const std::size_t length = std::strcspn(listed, ":");
         std::memcpy(fault.call, listed, std::min(length, sizeof fault.call - 1));
@@ -112,7 +115,15 @@ int __real_fflush(std::FILE* file);
 int __real_fclose(std::FILE* file);
 
 std::size_t __wrap_fread(void* buffer, std::size_t size, std::size_t count, std::FILE* file) {
-    return should_fail("fread", EIO) ? 0 : __real_fread(buffer, size, count, file);
+    const int chosen = fault_for("fread", EIO);
+    if (chosen == end_of_file) {
+        std::fseek(file, 0, SEEK_END);
+        std::fgetc(file); // the stream's end-of-file flag, set as a real end sets it
+        return 0;
+    }
+    if (chosen > 0)
+        errno = chosen;
+    return chosen > 0 ? 0 : __real_fread(buffer, size, count, file);
 }
 
 std::size_t __wrap_fwrite(const void* buffer, std::size_t size, std::size_t count,

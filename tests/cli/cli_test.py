@@ -60,11 +60,14 @@ class Case:
     fault:   runs the test build of the tool with these calls made to fail ("fread:2",
              "open:2:EACCES,fread:2"; see tests/fault_shim.cpp), or `windows_fault` there.
     meanwhile: done while the test build waits at its PAUSE fault: path -> bytes (the file
-             written anew), a size (truncated to it) or ">path" (renamed there); "signal" -> a
-             stop sent to the tool. Paths after a rename are expected where they went.
+             written anew), bytes in a tuple (written anew and given back its old times, as
+             cp -p does), a size (truncated to it) or ">path" (renamed there); "signal" -> a
+             stop sent to the tool, that ends it; "held signal" -> one the tool is to hold or
+             ignore. Paths after a rename are expected where they went.
     fifos:   path -> a FIFO nobody writes (None), or one a reader leaves after so many bytes.
     process_1: runs the tool as process 1 of a PID namespace of its own, as in a container.
     read_only: a folder mounted read-only (a bind mount) for the run.
+    ignored: a stop signal ignored when the run begins, as nohup does.
     held:    a path another program holds open during the run, sharing reading and writing
              but not deleting (Windows).
     prog:    runs the tool through a symbolic link of this name in `cwd`.
@@ -91,6 +94,7 @@ class Case:
     fifos: dict = field(default_factory=dict)
     process_1: bool = False
     read_only: str = ""
+    ignored: int = 0
     held: str = ""
     windows_fault: str = ""
 
@@ -107,6 +111,14 @@ def refused(args, message, files=None, links=None, expect=None, only=""):
 HIGH = "".join(chr(0xDC00 + b) for b in range(0x80, 0x100))  # those bytes, as a file name
 LONG = "/".join(["d" * 200] * 15) + "/f"
 DEEP = "/".join(["deep" * 25] * 3) + "/f"  # past Windows' old limit of 260 characters
+
+
+def header_text(name, data, windows):
+    """The tool's header for `data`, whole."""
+    lines = [f"const unsigned char {name}[] = {{"]
+    lines += ["  " + "".join(f"0x{b:02X}," for b in data[i:i + 16]) for i in range(0, len(data), 16)]
+    end = "\r\n" if windows else "\n"
+    return (end.join(lines + ["};"]) + end).encode()
 
 
 def identifier(text):
@@ -301,6 +313,7 @@ FAULTS = {
     "open_input": ("fopen:1", b"couldn't open infile"),
     "first_read": ("fread:1", b"couldn't read infile"),
     "later_read": ("fread:2", b"couldn't read infile"),
+    "input_ends_before_its_size": ("fread:2:EOF", b"couldn't read infile"),
     "identity_of_input": ("fstat:1", b"couldn't open outfile", "fstat:2"),
     "input_looked_at_again": ("fstat:2", b"couldn't read infile", "fstat:5"),
     "inspect_output": ("fstatat:1", b"couldn't open outfile", "open:1"),
@@ -338,6 +351,36 @@ CASES["fault_copied_read_back_ends_early"] = Case(
     [BIG_NAME], stdout=b"couldn't write outfile", status=1, fault="open:2:EACCES,fread:21",
     files={BIG_NAME: BIG}, stale={"a_rather_long_input_name.h": KEEP},
     windows_fault="open:3:EACCES,fread:21")
+HEADER = "a_rather_long_input_name.h"
+CASES.update({
+    # The in-place road (no temporary anywhere) whose header fails to close: reported.
+    "fault_in_place_close_fails": Case(
+        [BIG_NAME], stdout=b"couldn't write outfile", status=1, fault="open:2-3:EACCES,fclose:2",
+        files={BIG_NAME: BIG}, stale={HEADER: KEEP}, windows_fault="open:3-4:EACCES,fclose:2"),
+    # An old header longer than the new one, written in place: nothing of it is left after "};".
+    "in_place_over_longer_header": Case(
+        ["abc.txt"], files={"abc.txt": b"ABC"}, stale={"abc.h": KEEP * 200},
+        fault="open:2-3:EACCES", windows_fault="open:3-4:EACCES", expect={"abc.h": "#abc"}),
+    # A stop while the kept temporary is copied into the header waits until the copy is whole.
+    "stop_while_copied": Case(
+        [BIG_NAME], status=signal.SIGTERM, fault="open:2:EACCES,fread:21:PAUSE",
+        files={BIG_NAME: BIG}, stale={HEADER: KEEP}, meanwhile={"held signal": signal.SIGTERM},
+        expect={HEADER: "#a_rather_long_input_name"}, only="posix"),
+    # A stop ignored when the run began (nohup) stays ignored.
+    "ignored_stop_stays_ignored": Case(
+        [BIG_NAME], fault="fread:2:PAUSE", ignored=signal.SIGHUP, files={BIG_NAME: BIG},
+        stale={HEADER: KEEP}, meanwhile={"held signal": signal.SIGHUP},
+        expect={HEADER: "#a_rather_long_input_name"}, only="posix"),
+    # Rewritten while read and given back its old times, as cp -p does: still seen.
+    "input_rewritten_times_kept": Case(
+        [BIG_NAME], stdout=b"couldn't read infile", status=1, stale={BIG_NAME: BIG},
+        files={HEADER: KEEP}, fault="fread:2:PAUSE", meanwhile={BIG_NAME: (BIG[::-1],)},
+        only="posix"),
+    # A kernel's file (/proc) whose read fails: reported, not an empty array.
+    "input_made_by_kernel_read_fails": Case(
+        ["version.txt"], stdout=b"couldn't read infile", status=1, fault="fread:1",
+        links={"version.txt": "/proc/version"}, expect={"version.h": None}, only="linux"),
+})
 # Each starts with an older header in place, which must come through whole unless the run
 # succeeds.
 for step, (call, message, *windows) in FAULTS.items():
@@ -520,7 +563,7 @@ NOBODY = 65534
 
 
 def run_tool(args, cwd, fault="", link="", other_user=False, file_limit=0, launcher=(),
-             meanwhile=None):
+             meanwhile=None, ignored=0):
     """Runs the tool; returns what it printed, its status and the program name it was given.
     `meanwhile` is called with the running tool when it pauses at a PAUSE fault."""
     tool = opts.faulty_tool if fault else opts.tool
@@ -536,11 +579,14 @@ def run_tool(args, cwd, fault="", link="", other_user=False, file_limit=0, launc
     sep = "\\" if opts.windows else "/"
     args = [a.replace("{here}", here).replace("{sep}", sep) for a in args]
     command = list(launcher) + opts.emulator + [tool] + [as_bytes(a) for a in args]
-    limit = (lambda: resource.setrlimit(resource.RLIMIT_FSIZE, (file_limit,) * 2)) \
-        if file_limit else None
+    def before_exec():
+        if file_limit:
+            resource.setrlimit(resource.RLIMIT_FSIZE, (file_limit,) * 2)
+        if ignored:
+            signal.signal(ignored, signal.SIG_IGN)
     who = dict(user=NOBODY, group=NOBODY, extra_groups=[]) if as_other else {}
     run = subprocess.Popen(command, cwd=cwd, stdout=subprocess.PIPE, stdin=subprocess.DEVNULL,
-                           env=env, preexec_fn=limit, **who)
+                           env=env, preexec_fn=before_exec, **who)
     if meanwhile:
         paused = Path(cwd) / "vormesta-paused"
         deadline = time.monotonic() + 120
@@ -570,6 +616,12 @@ def check_case(name, case):
             if path == "signal":
                 os.kill(tool_pid(run, launcher), change)
                 run.wait(timeout=10)
+            elif path == "held signal":
+                os.kill(tool_pid(run, launcher), change)
+            elif isinstance(change, tuple):
+                before = os.stat(fs_path(base, path))
+                fs_path(base, path).write_bytes(change[0])
+                os.utime(fs_path(base, path), ns=(before.st_atime_ns, before.st_mtime_ns))
             elif isinstance(change, int):
                 os.truncate(fs_path(base, path), change)
             elif isinstance(change, bytes):
@@ -589,7 +641,8 @@ def check_case(name, case):
     holder = hold(fs_path(base, case.held)) if case.held else None
     fault = case.windows_fault if opts.windows and case.windows_fault else case.fault
     stdout, status, prog = run_tool(case.args, base, fault, case.prog, case.other_user,
-                                    case.file_limit, launcher, case.meanwhile and meanwhile)
+                                    case.file_limit, launcher, case.meanwhile and meanwhile,
+                                    case.ignored)
     if holder:
         holder.communicate(b"")
     want_stdout = case.stdout.replace(b"{prog}", os.fsencode(prog))
@@ -628,6 +681,11 @@ def check_case(name, case):
             want_bytes = golden(want[1:], opts.windows)
             if got != want_bytes:
                 failures.append(f"{path} differs from golden {want[1:]}:\n{got!r}")
+        elif want.startswith("#"):
+            data = {**case.stale, **case.files}[case.args[0]]
+            if got != header_text(want[1:], data, opts.windows):
+                failures.append(f"{path} is not the whole header of {case.args[0]}: "
+                                f"{len(got)} bytes, ending {got[-40:]!r}")
         elif want.startswith("="):
             name = want[1:].replace("{here}", identifier(tool_path(base.resolve())))
             line = b"const unsigned char " + as_bytes(name) + b"[] = {"

@@ -138,6 +138,26 @@ TARGETS = {
 }
 
 
+def declaration_rules(folder, step, run, failures):
+    """The declaration is left untouched when only the bytes change, so no caller compiles
+    again, and rewritten when the size does; the object follows every change."""
+    declaration = folder / "blob" / "data.h"
+    again = [step, "object", "probe.a", "data.bin", "blob/data.bin", "again.o", "blob/data.h"]
+    before = declaration.stat().st_mtime_ns
+    data = (folder / "data.bin").read_bytes()
+    (folder / "data.bin").write_bytes(data[::-1])
+    run(again, "vormesta-step on the same size")
+    if declaration.stat().st_mtime_ns != before:
+        failures.append("a same-size edit rewrote the declaration")
+    if data[::-1] not in (folder / "again.o").read_bytes():
+        failures.append("a same-size edit did not reach the object")
+    (folder / "data.bin").write_bytes(data + b"more")
+    run(again, "vormesta-step on another size")
+    if f"blob_data[{len(data) + 4}]" not in declaration.read_text():
+        failures.append("a change of size left the declaration's bound")
+    (folder / "data.bin").write_bytes(data)
+
+
 def sh(command, cwd):
     done = subprocess.run(command, cwd=cwd, stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
     return done.returncode, done.stdout.decode(errors="replace")
@@ -175,6 +195,8 @@ def check(name, step, work):
                               "caller.c", "-o", "caller.o"], "the caller") and \
         ("dlltool" not in row or import_library(row["dlltool"], folder, run)) and \
         run(row["link"](["caller.o", "data.o"]), "the link")
+    if ok and name == "x86_64-linux":
+        declaration_rules(folder, step, run, failures)
     if ok and row["run"]:
         status, out = sh(row["run"], folder)
         if status != 0:
