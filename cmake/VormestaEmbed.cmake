@@ -160,10 +160,14 @@ function(_vormesta_place caller target base_dir files sources_var relatives_var 
   set(sources "")
   set(relatives "")
   foreach(file IN LISTS files)
-    # Square brackets group list items in CMake: a name holding one would be cut or joined.
+    # Square brackets group list items in CMake: a name holding one would be cut or joined;
+    # "$<" would be taken for a generator expression in the build step.
     if(file MATCHES "[][]")
       message(FATAL_ERROR "${caller}: '${file}' holds '[' or ']', which CMake lists cannot "
                           "carry; rename it")
+    elseif(file MATCHES [[\$<]])
+      message(FATAL_ERROR "${caller}: '${file}' holds '$<', which CMake would take for a "
+                          "generator expression; rename it")
     endif()
     get_filename_component(source "${file}" ABSOLUTE BASE_DIR "${CMAKE_CURRENT_SOURCE_DIR}")
     if(base)
