@@ -57,6 +57,9 @@ def row_platform(folder, platform):
         failures.append("the object is not among the Link items")
     if not re.search(r"ClCompile: main\.c includes .*vormesta/headers;.*vormesta/include", log):
         failures.append("ClCompile does not get the header and declaration folders")
+    tlog = folder / "obj" / platform / "tlog/vormesta.write.1.tlog"
+    if not tlog.is_file() or str(obj) not in tlog.read_text():
+        failures.append("the fast up-to-date check's log does not name the object")
     return failures
 
 
