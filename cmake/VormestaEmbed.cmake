@@ -370,30 +370,107 @@ function(_vormesta_library_road language_var road_var probe_var)
 endfunction()
 
 # Declarations written while configuring, so that editors find them before the first build; the
-# build rewrites one only when its size changes.
-function(_vormesta_declare_now files relatives declarations)
+# build rewrites one only when its size changes. One run for the text files, one for the rest.
+function(_vormesta_declare_now files relatives declarations texts)
   _vormesta_step_now(step)
-  set(commands "")
-  foreach(file relative declaration IN ZIP_LISTS files relatives declarations)
+  set(bytes_arguments "")
+  set(text_arguments "")
+  foreach(file relative declaration text IN ZIP_LISTS files relatives declarations texts)
     if(EXISTS "${file}" AND NOT EXISTS "${declaration}")
-      list(APPEND commands COMMAND "${step}" declare "${file}" "${relative}" "${declaration}")
+      if(text)
+        list(APPEND text_arguments "${file}" "${relative}" "${declaration}")
+      else()
+        list(APPEND bytes_arguments "${file}" "${relative}" "${declaration}")
+      endif()
     endif()
   endforeach()
-  if(commands)
-    # One pipeline: the runs go side by side.
-    execute_process(${commands} RESULTS_VARIABLE results ERROR_VARIABLE printed)
+  if(bytes_arguments)
+    execute_process(COMMAND "${step}" declare ${bytes_arguments} ERROR_VARIABLE printed)
+  endif()
+  if(text_arguments)
+    execute_process(COMMAND "${step}" declare --text ${text_arguments} ERROR_VARIABLE printed)
   endif()
 endfunction()
 
+# The files of DIRECTORY that PATTERNS pick (all by default) and EXCLUDE leaves out, found again
+# at every build: a file added or removed configures again by itself.
+function(_vormesta_directory_files directory patterns excludes files_var)
+  get_filename_component(directory "${directory}" ABSOLUTE BASE_DIR "${CMAKE_CURRENT_SOURCE_DIR}")
+  if(NOT IS_DIRECTORY "${directory}")
+    message(FATAL_ERROR "vormesta_add_library: DIRECTORY ${directory} is no folder")
+  endif()
+  if(NOT patterns)
+    set(patterns "*")
+  endif()
+  set(files "")
+  foreach(pattern IN LISTS patterns)
+    file(GLOB_RECURSE found CONFIGURE_DEPENDS LIST_DIRECTORIES false "${directory}/${pattern}")
+    list(APPEND files ${found})
+  endforeach()
+  foreach(pattern IN LISTS excludes)
+    file(GLOB_RECURSE found CONFIGURE_DEPENDS LIST_DIRECTORIES false "${directory}/${pattern}")
+    if(found)
+      list(REMOVE_ITEM files ${found})
+    endif()
+  endforeach()
+  list(REMOVE_DUPLICATES files)
+  list(SORT files)
+  set(${files_var} "${files}" PARENT_SCOPE)
+endfunction()
+
+# The library's index: "vormesta/<name>.h" declares <name>_find, _count and _at (and, for C++,
+# <name>_files), and a source of the table, sorted by path, with each array's size. The step
+# writes them while configuring, for editors, and again in the build whenever a file changes;
+# what comes out the same is left as it was, so the table compiles again only when a size or
+# the set of files changes. Returns the source and the step's stamp.
+function(_vormesta_index name root language files relatives texts declarations index_var
+         stamp_var)
+  set(list_text "")
+  foreach(file relative text IN ZIP_LISTS files relatives texts)
+    set(kind bytes)
+    if(text)
+      set(kind text)
+    endif()
+    string(APPEND list_text "${file}\t${relative}\t${kind}\n")
+  endforeach()
+  file(CONFIGURE OUTPUT "${root}/index/files.txt" CONTENT "${list_text}" @ONLY)
+  set(source "${root}/index/${name}.c")
+  if(language STREQUAL "CXX")
+    set(source "${root}/index/${name}.cpp")
+  endif()
+  set(header "${declarations}/vormesta/${name}.h")
+  file(MAKE_DIRECTORY "${declarations}/vormesta")
+  _vormesta_step_now(step_now)
+  # Files the build makes are not there yet: the build writes the index then.
+  execute_process(COMMAND "${step_now}" index "${name}" "${root}/index/files.txt" "${source}"
+                          "${header}" RESULT_VARIABLE failed ERROR_VARIABLE message)
+  _vormesta_step(step step_depends)
+  set(stamp "${root}/index/stamp")
+  add_custom_command(OUTPUT "${stamp}"
+                     BYPRODUCTS "${source}" "${header}" "${declarations}/vormesta/files.hpp"
+                     COMMAND ${step} index "${name}" "${root}/index/files.txt" "${source}" "${header}"
+                     COMMAND "${CMAKE_COMMAND}" -E touch "${stamp}"
+                     DEPENDS "${root}/index/files.txt" ${files} ${step_depends}
+                     COMMENT "vormesta: indexing ${name}" VERBATIM)
+  set(${index_var} "${source}" PARENT_SCOPE)
+  set(${stamp_var} "${stamp}" PARENT_SCOPE)
+endfunction()
+
 function(vormesta_add_library name)
-  cmake_parse_arguments(PARSE_ARGV 1 arg "STATIC;OBJECT" "BASE_DIR" "")
+  cmake_parse_arguments(PARSE_ARGV 1 arg "STATIC;OBJECT;TEXT" "BASE_DIR;ALIGN;DIRECTORY"
+                        "PATTERNS;EXCLUDE")
   if(TARGET ${name})
     message(FATAL_ERROR "vormesta_add_library: a target named '${name}' exists already")
   endif()
+  set(listed ${arg_UNPARSED_ARGUMENTS})
+  if(arg_DIRECTORY)
+    _vormesta_directory_files("${arg_DIRECTORY}" "${arg_PATTERNS}" "${arg_EXCLUDE}" found)
+    list(APPEND listed ${found})
+  endif()
   _vormesta_call_folder(vormesta_library "${name}" root suffix)
-  _vormesta_place(vormesta_add_library "${name}" "${arg_BASE_DIR}" "${arg_UNPARSED_ARGUMENTS}"
+  _vormesta_place(vormesta_add_library "${name}" "${arg_BASE_DIR}" "${listed}"
                   files relatives headers arrays)
-  foreach(file array IN ZIP_LISTS arg_UNPARSED_ARGUMENTS arrays)
+  foreach(file array IN ZIP_LISTS listed arrays)
     get_property(taken GLOBAL PROPERTY "VORMESTA_ARRAY ${name} ${array}")
     if(taken)
       message(FATAL_ERROR "vormesta_add_library: '${file}' and '${taken}' both give the array "
@@ -408,7 +485,28 @@ function(vormesta_add_library name)
   set(declared "")
   set(outputs "")
   set(sources "")
+  set(texts "")
   foreach(file relative header IN ZIP_LISTS files relatives headers)
+    # TEXT and ALIGN for the library, or for a file by its source property VORMESTA_TEXT or
+    # VORMESTA_ALIGN.
+    get_source_file_property(text "${file}" VORMESTA_TEXT)
+    get_source_file_property(align "${file}" VORMESTA_ALIGN)
+    if(NOT text)
+      set(text ${arg_TEXT})
+    endif()
+    if(NOT align)
+      set(align ${arg_ALIGN})
+    endif()
+    set(options "")
+    if(text AND road STREQUAL "object")
+      list(APPEND options --text)
+    else()
+      set(text FALSE)
+    endif()
+    if(align)
+      list(APPEND options --align ${align})
+    endif()
+    list(APPEND texts ${text})
     set(declaration "${declarations}/${header}")
     get_filename_component(folder "${declaration}" DIRECTORY)
     file(MAKE_DIRECTORY "${folder}")
@@ -419,14 +517,14 @@ function(vormesta_add_library name)
       get_filename_component(folder "${object}" DIRECTORY)
       file(MAKE_DIRECTORY "${folder}")
       add_custom_command(OUTPUT "${object}" BYPRODUCTS "${declaration}"
-                         COMMAND ${step} object "${probe}" "${file}" "${relative}" "${object}"
-                                 "${declaration}"
+                         COMMAND ${step} object ${options} "${probe}" "${file}" "${relative}"
+                                 "${object}" "${declaration}"
                          DEPENDS "${file}" "${probe}" ${step_depends}
                          COMMENT "vormesta: embedding ${relative}" VERBATIM)
       list(APPEND outputs "${object}")
     else()
       # The tool's header compiled once, after the declaration: a bound that disagrees with the
-      # data does not compile.
+      # data does not compile. (No NUL and no alignment of its own here.)
       set(data "${root}/data/${header}")
       set(source "${root}/sources/${header}.c")
       if(language STREQUAL "CXX")
@@ -443,16 +541,28 @@ function(vormesta_add_library name)
     endif()
   endforeach()
   _vormesta_forget_dropped("${declarations}" "${headers}")
-  _vormesta_declare_now("${files}" "${relatives}" "${declared}")
+  _vormesta_declare_now("${files}" "${relatives}" "${declared}" "${texts}")
+  _vormesta_index("${name}" "${root}" "${language}" "${files}" "${relatives}" "${texts}"
+                  "${declarations}" index stamp)
   if(road STREQUAL "object")
     # The objects reach each program as they are, with no copy into an archive; their symbols
-    # are hidden, so a shared library that links them exports none.
-    add_custom_target(${name}_objects DEPENDS ${outputs})
+    # are hidden, so a shared library that links them exports none. The index is compiled: it
+    # holds paths and sizes, never the bytes.
+    add_custom_target(${name}_objects DEPENDS ${outputs} "${stamp}")
+    add_library(${name}_index STATIC "${index}")
+    add_dependencies(${name}_index ${name}_objects)
     add_library(${name} INTERFACE)
     add_dependencies(${name} ${name}_objects)
-    target_link_libraries(${name} INTERFACE ${outputs})
+    target_link_libraries(${name} INTERFACE ${outputs} ${name}_index)
+    set(compiled ${name}_index)
   else()
-    add_library(${name} STATIC ${sources})
+    add_library(${name} STATIC ${sources} "${index}" "${stamp}")
+    set(compiled ${name})
+  endif()
+  target_include_directories(${compiled} PRIVATE "${declarations}")
+  # The same index whatever the build folder.
+  if(CMAKE_${language}_COMPILER_ID MATCHES "GNU|Clang")
+    target_compile_options(${compiled} PRIVATE "-ffile-prefix-map=${CMAKE_BINARY_DIR}=.")
   endif()
   _vormesta_add_include_folder(${name} INTERFACE "${declarations}")
 endfunction()

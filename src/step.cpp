@@ -9,9 +9,11 @@
 #include "output.hpp"
 #include "platform.hpp"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -26,9 +28,12 @@ const char usage[] =
     "       vormesta-step probe OBJECT\n"
     "       vormesta-step probe-source SOURCE\n"
     "       vormesta-step embed INPUT RELATIVE HEADER\n"
-    "       vormesta-step object PROBE INPUT RELATIVE OBJECT [DECLARATION]\n"
-    "       vormesta-step declare INPUT RELATIVE DECLARATION\n"
-    "RELATIVE is the input's path below its base: it names the array and the header.\n";
+    "       vormesta-step object [--text] [--align N] PROBE INPUT RELATIVE OBJECT [DECLARATION]\n"
+    "       vormesta-step declare [--text] INPUT RELATIVE DECLARATION [INPUT RELATIVE ...]\n"
+    "       vormesta-step index LIBRARY LIST SOURCE HEADER\n"
+    "RELATIVE is the input's path below its base: it names the array and the header.\n"
+    "--text puts a NUL after the bytes; --align N aligns them to N (a power of two to 4096).\n"
+    "LIST holds a line per file of the library: INPUT, RELATIVE and text or bytes, by tabs.\n";
 
 struct FileCloser {
     void operator()(std::FILE* file) const { std::fclose(file); }
@@ -162,9 +167,44 @@ std::string as_comment(const std::string& text) {
     return out;
 }
 
+// What a file's object holds besides its bytes.
+struct Options {
+    bool text = false;        // a NUL after the bytes, in the array's bound
+    std::uint32_t align = 16; // the bytes' alignment
+};
+
+// Takes the options that lead `args`; false for one it does not know.
+bool take_options(std::vector<std::string>& args, Options& options) {
+    while (!args.empty() && args[0].rfind("--", 0) == 0) {
+        if (args[0] == "--text") {
+            options.text = true;
+            args.erase(args.begin());
+            continue;
+        }
+        if (args[0] != "--align" || args.size() < 2)
+            return fail(args[0], "is no option here");
+        const unsigned long align = std::strtoul(args[1].c_str(), nullptr, 10);
+        if (align == 0 || align > 4096 || (align & (align - 1)) != 0)
+            return fail(args[1], "is no alignment: a power of two up to 4096");
+        options.align = static_cast<std::uint32_t>(align);
+        args.erase(args.begin(), args.begin() + 2);
+    }
+    return true;
+}
+
+// Writes `text` at `path` unless it holds that already.
+bool write_text(const std::string& path, const std::string& text, const platform::FileId& input) {
+    if (is_same_text(path, text))
+        return true;
+    return write_file(path, input, [&](std::FILE* out) {
+        return std::fwrite(text.data(), 1, text.size(), out) == text.size() ||
+               fail(path, "could not be written");
+    });
+}
+
 // The declaration callers include: the bound makes `sizeof` work, C linkage matches the object's
 // symbol. Rewritten only when its text changes, so that callers compile again only when the
-// size does.
+// size does. A text file's bound holds its NUL.
 bool declare(const std::string& path, const Names& names, const std::string& relative,
              std::uint64_t size, const platform::FileId& input) {
     if (!placed_right(path, names))
@@ -176,12 +216,7 @@ bool declare(const std::string& path, const Names& names, const std::string& rel
                              "extern const unsigned char " +
                              names.array + "[" + std::to_string(size) +
                              "];\n#ifdef __cplusplus\n}\n#endif\n#endif\n";
-    if (is_same_text(path, text))
-        return true;
-    return write_file(path, input, [&](std::FILE* out) {
-        return std::fwrite(text.data(), 1, text.size(), out) == text.size() ||
-               fail(path, "could not be written");
-    });
+    return write_text(path, text, input);
 }
 
 bool has_data(const std::string& path, const Input& input) {
@@ -288,39 +323,240 @@ int embed_command(const std::string& path, const std::string& relative, const st
     return written ? 0 : 1;
 }
 
-int object_command(const std::string& probe, const std::string& path, const std::string& relative,
-                   const std::string& object, const char* declaration) {
+int object_command(const Options& options, const std::string& probe, const std::string& path,
+                   const std::string& relative, const std::string& object,
+                   const char* declaration) {
     Names names;
     Input input;
     vormesta::ObjectTarget target;
     if (!names_of(relative, names) || !read_probe(probe, target) || !open_input(path, input) ||
         !has_data(path, input))
         return 1;
+    const std::uint64_t size = input.facts.size + (options.text ? 1 : 0);
     vormesta::ObjectLayout layout;
     std::string refused;
-    if (!vormesta::lay_out_object(target, names.array, input.facts.size, 16, layout, refused))
+    if (!vormesta::lay_out_object(target, names.array, size, options.align, layout, refused))
         return fail(path, refused), 1;
+    // The text's NUL comes right after the file's bytes, inside the array.
+    const std::string nul = options.text ? std::string(1, '\0') : std::string();
     const bool written = write_file(object, input.facts.id, [&](std::FILE* out) {
         auto put = [&](const std::string& bytes) {
             return std::fwrite(bytes.data(), 1, bytes.size(), out) == bytes.size() ||
                    fail(object, "could not be written");
         };
-        return put(layout.before) && copy_data(path, input, object, out) && put(layout.after);
+        return put(layout.before) && copy_data(path, input, object, out) && put(nul) &&
+               put(layout.after);
     });
     if (!written)
         return 1;
-    return !declaration || declare(declaration, names, relative, input.facts.size, input.facts.id)
-               ? 0
-               : 1;
+    return !declaration || declare(declaration, names, relative, size, input.facts.id) ? 0 : 1;
 }
 
-int declare_command(const std::string& path, const std::string& relative,
-                    const std::string& declaration) {
-    Names names;
-    Input input;
-    if (!names_of(relative, names) || !open_input(path, input) || !has_data(path, input))
+// Each (INPUT RELATIVE DECLARATION) in turn: many files in one run while configuring.
+int declare_command(const Options& options, const std::vector<std::string>& args) {
+    bool all = true;
+    for (std::size_t i = 0; i + 2 < args.size(); i += 3) {
+        Names names;
+        Input input;
+        all = names_of(args[i + 1], names) && open_input(args[i], input) &&
+              has_data(args[i], input) &&
+              declare(args[i + 2], names, args[i + 1], input.facts.size + (options.text ? 1 : 0),
+                      input.facts.id) &&
+              all;
+    }
+    return all ? 0 : 1;
+}
+
+// A path as a C string literal: octal escapes for all but plain printable ASCII, so that no
+// trigraph, quote or backslash is read as anything but itself.
+std::string c_string(const std::string& text) {
+    std::string out = "\"";
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte >= 0x20 && byte < 0x7F && c != '"' && c != '\\' && c != '?') {
+            out += c;
+            continue;
+        }
+        char escaped[8];
+        std::snprintf(escaped, sizeof escaped, "\\%03o", byte);
+        out += escaped;
+    }
+    return out + "\"";
+}
+
+// A library's name as a C identifier, for its functions.
+std::string c_identifier(const std::string& name) {
+    std::string out;
+    for (const char c : name)
+        out += (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ? c : '_';
+    if (out.empty() || (out[0] >= '0' && out[0] <= '9'))
+        out.insert(out.begin(), '_');
+    return out;
+}
+
+std::string index_header(const std::string& library, const std::string& id) {
+    const std::string guard = "VORMESTA_LIBRARY_" + id + "_H";
+    return "/* The files of library " + as_comment(library) +
+           ", embedded by vormesta: found by their paths below the base, or walked in order. */\n"
+           "#ifndef " +
+           guard + "\n#define " + guard +
+           "\n#include <stddef.h>\n"
+           "#ifndef VORMESTA_FILE_DEFINED\n#define VORMESTA_FILE_DEFINED\n"
+           "struct vormesta_file {\n    const char* path; /* below the base, '/' between folders "
+           "*/\n"
+           "    const unsigned char* data;\n    size_t size; /* a text file's NUL not counted "
+           "*/\n};\n"
+           "#endif\n#ifdef __cplusplus\nextern \"C\" {\n#endif\n"
+           "/* The file at `path`, or null. */\n"
+           "const struct vormesta_file* " +
+           id +
+           "_find(const char* path);\n"
+           "size_t " +
+           id +
+           "_count(void);\n"
+           "/* The files sorted by path (byte by byte), for i below the count; null past it. */\n"
+           "const struct vormesta_file* " +
+           id +
+           "_at(size_t i);\n"
+           "#ifdef __cplusplus\n}\n#include \"vormesta/files.hpp\"\n"
+           "inline const vormesta::files " +
+           id + "_files{&" + id + "_count, &" + id +
+           "_at};\n"
+           "#endif\n#endif\n";
+}
+
+// The C++ view of any library, written once beside the libraries' headers.
+const char files_header[] =
+    R"(/* A library of files embedded by vormesta, for C++: a sorted range of vormesta_file. */
+#ifndef VORMESTA_FILES_HPP
+#define VORMESTA_FILES_HPP
+#include <cstddef>
+#include <string_view>
+#if __has_include(<span>) && (__cplusplus >= 202002L || (defined(_MSVC_LANG) && _MSVC_LANG >= 202002L))
+#include <span>
+#define VORMESTA_HAS_SPAN 1
+#endif
+namespace vormesta {
+class files {
+  public:
+    constexpr files(std::size_t (*count)(), const vormesta_file* (*at)(std::size_t))
+        : count_(count), at_(at) {}
+    std::size_t size() const { return count_(); }
+    const vormesta_file* begin() const { return at_(0); }
+    const vormesta_file* end() const { return begin() + size(); }
+    const vormesta_file& operator[](std::size_t i) const { return *at_(i); }
+    // The file at `path` below the base, or null: a binary search, by bytes.
+    const vormesta_file* find(std::string_view path) const {
+        const vormesta_file* first = begin();
+        std::size_t count = size();
+        while (count > 0) {
+            const std::size_t half = count / 2;
+            if (std::string_view(first[half].path) < path) {
+                first += half + 1;
+                count -= half + 1;
+            } else {
+                count = half;
+            }
+        }
+        return first != end() && path == first->path ? first : nullptr;
+    }
+
+  private:
+    std::size_t (*count_)();
+    const vormesta_file* (*at_)(std::size_t);
+};
+// The bytes as text, without a text file's NUL.
+inline std::string_view text(const vormesta_file& file) {
+    return {reinterpret_cast<const char*>(file.data), file.size};
+}
+#ifdef VORMESTA_HAS_SPAN
+inline std::span<const unsigned char> bytes(const vormesta_file& file) {
+    return {file.data, file.size};
+}
+#endif
+} // namespace vormesta
+#endif
+)";
+
+// The index of a library: its header, the C++ view, and the source of its table, sorted by path,
+// each written only when its text changes. The table names each array with its size, so it is
+// compiled again only when a size or the set of files changes; it never holds the bytes.
+int index_command(const std::string& library, const std::string& list, const std::string& source,
+                  const std::string& header) {
+    std::string listed;
+    if (!read_whole(list, listed))
         return 1;
-    return declare(declaration, names, relative, input.facts.size, input.facts.id) ? 0 : 1;
+    struct Entry {
+        std::string relative;
+        Names names;
+        std::uint64_t size; // the array's, a text file's NUL included
+        bool text;
+    };
+    std::vector<Entry> entries;
+    for (std::size_t at = 0, end; at < listed.size(); at = end + 1) {
+        end = std::min(listed.find('\n', at), listed.size());
+        const std::string line = listed.substr(at, end - at);
+        const std::size_t first = line.find('\t');
+        const std::size_t last = line.rfind('\t');
+        if (line.empty())
+            continue;
+        if (first == last)
+            return fail(list, "holds a line that is not INPUT, RELATIVE and KIND"), 1;
+        Entry entry{
+            line.substr(first + 1, last - first - 1), {}, 0, line.substr(last + 1) == "text"};
+        Input input;
+        const std::string path = line.substr(0, first);
+        if (!names_of(entry.relative, entry.names) || !open_input(path, input) ||
+            !has_data(path, input))
+            return 1;
+        entry.size = input.facts.size + (entry.text ? 1 : 0);
+        entries.push_back(std::move(entry));
+    }
+    std::sort(entries.begin(), entries.end(),
+              [](const Entry& a, const Entry& b) { return a.relative < b.relative; });
+    const std::string id = c_identifier(library);
+    std::string text = "/* The index of library " + as_comment(library) +
+                       ", embedded by vormesta. */\n#include <stdlib.h>\n#include <string.h>\n"
+                       "#include \"vormesta/" +
+                       library +
+                       ".h\"\n"
+                       "#ifdef __cplusplus\nextern \"C\" {\n#endif\n";
+    for (const Entry& entry : entries)
+        text += "extern const unsigned char " + entry.names.array + "[" +
+                std::to_string(entry.size) + "];\n";
+    text += "#ifdef __cplusplus\n}\n#endif\n"
+            "static const struct vormesta_file vormesta_files[" +
+            std::to_string(std::max<std::size_t>(entries.size(), 1)) + "] = {\n";
+    for (const Entry& entry : entries)
+        text += "    {" + c_string(entry.relative) + ", " + entry.names.array + ", " +
+                std::to_string(entry.size - (entry.text ? 1 : 0)) + "},\n";
+    if (entries.empty())
+        text += "    {0, 0, 0},\n";
+    const std::string count = std::to_string(entries.size());
+    text += "};\n"
+            "static int vormesta_order(const void* path, const void* file) {\n"
+            "    return strcmp((const char*)path, ((const struct vormesta_file*)file)->path);\n}\n"
+            "const struct vormesta_file* " +
+            id +
+            "_find(const char* path) {\n"
+            "    return path ? (const struct vormesta_file*)bsearch(path, vormesta_files, " +
+            count +
+            ", sizeof vormesta_files[0], vormesta_order) : 0;\n}\n"
+            "size_t " +
+            id + "_count(void) {\n    return " + count +
+            ";\n}\n"
+            "const struct vormesta_file* " +
+            id +
+            "_at(size_t i) {\n"
+            "    return i < " +
+            count + " ? &vormesta_files[i] : 0;\n}\n";
+    const std::size_t folder = header.find_last_of("/\\");
+    const std::string beside = folder == std::string::npos ? "" : header.substr(0, folder + 1);
+    return write_text(header, index_header(library, id), platform::FileId{}) &&
+                   write_text(beside + "files.hpp", files_header, platform::FileId{}) &&
+                   write_text(source, text, platform::FileId{})
+               ? 0
+               : 1;
 }
 
 int run(int argc, char** argv) {
@@ -333,10 +569,17 @@ int run(int argc, char** argv) {
         return probe_source_command(argv[2]);
     if (command == "embed" && argc == 5)
         return embed_command(argv[2], argv[3], argv[4]);
-    if (command == "object" && (argc == 6 || argc == 7))
-        return object_command(argv[2], argv[3], argv[4], argv[5], argc == 7 ? argv[6] : nullptr);
-    if (command == "declare" && argc == 5)
-        return declare_command(argv[2], argv[3], argv[4]);
+    std::vector<std::string> args(argv + 2, argv + argc);
+    Options options;
+    if ((command == "object" || command == "declare") && !take_options(args, options))
+        return 2;
+    if (command == "object" && (args.size() == 4 || args.size() == 5))
+        return object_command(options, args[0], args[1], args[2], args[3],
+                              args.size() == 5 ? args[4].c_str() : nullptr);
+    if (command == "declare" && !args.empty() && args.size() % 3 == 0)
+        return declare_command(options, args);
+    if (command == "index" && args.size() == 4)
+        return index_command(args[0], args[1], args[2], args[3]);
     std::fputs(usage, stderr);
     return 2;
 }
