@@ -1,0 +1,58 @@
+#!/usr/bin/env bash
+# A library of a whole folder at scale: 10,000 files (1 to 8 KiB, in 100 folders) in one
+# vormesta_add_library(DIRECTORY), a C program that looks one up, with Ninja: the configure
+# step, the first build, and the build after an edit of one file (same size, then another).
+#
+#   bench/index.sh [path/to/vormesta] [files]
+set -euo pipefail
+
+tool=$(realpath "${1:-build/vormesta}")
+count=${2:-10000}
+repo=$(realpath "$(dirname "$0")/..")
+work=$(mktemp -d "${BENCH_DIR:-/var/tmp}/vormesta-index.XXXXXX")
+trap 'rm -rf "$work"' EXIT
+
+seconds() {
+    local start=$EPOCHREALTIME
+    "$@" >/dev/null
+    python3 -c "print(f'{$EPOCHREALTIME - $start:.1f}')"
+}
+
+mkdir -p "$work/data"
+python3 - "$work/data" "$count" <<'PYTHON'
+import os, random, sys
+root, count = sys.argv[1], int(sys.argv[2])
+rng = random.Random(1)
+for i in range(count):
+    folder = os.path.join(root, f"d{i % 100:02d}")
+    os.makedirs(folder, exist_ok=True)
+    with open(os.path.join(folder, f"f{i:05d}.bin"), "wb") as out:
+        out.write(rng.randbytes(rng.randint(1024, 8192)))
+PYTHON
+cat >"$work/main.c" <<'C'
+#include <stdio.h>
+#include "vormesta/assets.h"
+int main(void) {
+    const struct vormesta_file* file = assets_find("d07/f00007.bin");
+    printf("%zu files, %s: %zu bytes\n", assets_count(), file ? file->path : "none", file ? file->size : 0);
+    return !file;
+}
+C
+cat >"$work/CMakeLists.txt" <<CMAKE
+cmake_minimum_required(VERSION 3.20)
+project(bench LANGUAGES C)
+include("$repo/cmake/VormestaEmbed.cmake")
+vormesta_add_library(assets BASE_DIR data DIRECTORY data)
+add_executable(app main.c)
+target_link_libraries(app PRIVATE assets)
+CMAKE
+configure=$(seconds cmake -S "$work" -B "$work/build" -G Ninja -DVORMESTA_EXECUTABLE="$tool")
+first=$(seconds cmake --build "$work/build" -j2)
+"$work/build/app"
+printf 'X' | dd of="$work/data/d07/f00007.bin" bs=1 seek=3 conv=notrunc status=none
+same=$(seconds cmake --build "$work/build" -j2)
+printf 'more' >>"$work/data/d07/f00007.bin"
+grown=$(seconds cmake --build "$work/build" -j2)
+echo "| files | configure | first build | one file edited, same size | one file edited, new size |"
+echo "|---|---|---|---|---|"
+echo "| $count | $configure s | $first s | $same s | $grown s |"
