@@ -112,29 +112,41 @@ def _vormesta_library_impl(ctx):
     )
     probe = (probe_outputs.objects or probe_outputs.pic_objects)[0]
 
+    options = (["--text"] if ctx.attr.text else []) + (["--align", str(ctx.attr.align)] if ctx.attr.align else [])
     objects = []
     declarations = []
-    root = folder
+    listed = []
+    root = ctx.bin_dir.path + "/" + "/".join([part for part in [ctx.label.workspace_root, ctx.label.package, folder] if part])
     for file in _placed(ctx, "vormesta_library"):
         data = ctx.actions.declare_file(folder + "/objects/" + file.relative + ".o")
         declaration = ctx.actions.declare_file(folder + "/" + file.header)
-        _step(ctx, ["object", probe.path, file.file.path, file.relative, data.path, declaration.path],
+        _step(ctx, ["object"] + options + [probe.path, file.file.path, file.relative, data.path, declaration.path],
               [probe, file.file], [data, declaration], "vormesta: embedding %s" % file.relative)
         objects.append(data)
         declarations.append(declaration)
-        root = declaration.path[:-len(file.header) - 1]
+        listed.append("%s\t%s\t%s" % (file.file.path, file.relative, "text" if ctx.attr.text else "bytes"))
 
-    context, _ = cc_common.compile(
+    # The index: vormesta/<name>.h and a table of paths and sizes, compiled; never the bytes.
+    files = ctx.actions.declare_file(folder + "/index/files.txt")
+    ctx.actions.write(files, "".join([line + "\n" for line in listed]))
+    index = ctx.actions.declare_file(folder + "/index/" + ctx.attr.library + ".c")
+    header = ctx.actions.declare_file(folder + "/vormesta/" + ctx.attr.library + ".h")
+    view = ctx.actions.declare_file(folder + "/vormesta/files.hpp")
+    _step(ctx, ["index", ctx.attr.library, files.path, index.path, header.path],
+          [files] + ctx.files.srcs, [index, header, view], "vormesta: indexing %s" % ctx.attr.library)
+
+    context, index_outputs = cc_common.compile(
         name = ctx.label.name,
         actions = ctx.actions,
         feature_configuration = features,
         cc_toolchain = cc_toolchain,
-        public_hdrs = declarations,
+        srcs = [index],
+        public_hdrs = declarations + [header, view],
         quote_includes = [root],
     )
     outputs = cc_common.create_compilation_outputs(
-        objects = depset(objects),
-        pic_objects = depset(objects),
+        objects = depset(objects + index_outputs.objects),
+        pic_objects = depset(objects + index_outputs.pic_objects),
     )
     linking, _ = cc_common.create_linking_context_from_compilation_outputs(
         name = ctx.label.name,
@@ -150,7 +162,13 @@ def _vormesta_library_impl(ctx):
 
 _vormesta_library = rule(
     implementation = _vormesta_library_impl,
-    attrs = dict(_attrs, _cc_toolchain = attr.label(default = Label("@bazel_tools//tools/cpp:current_cc_toolchain"))),
+    attrs = dict(
+        _attrs,
+        library = attr.string(mandatory = True),
+        text = attr.bool(),
+        align = attr.int(),
+        _cc_toolchain = attr.label(default = Label("@bazel_tools//tools/cpp:current_cc_toolchain")),
+    ),
     fragments = ["cpp"],
     toolchains = ["@bazel_tools//tools/cpp:toolchain_type"],
 )
@@ -167,14 +185,19 @@ def vormesta_embed(name, srcs, base_dir = None, **kwargs):
     _vormesta_headers(name = name + "_headers", srcs = srcs, base_dir = base_dir or "")
     cc_library(name = name, deps = [":" + name + "_headers"], **kwargs)
 
-def vormesta_library(name, srcs, base_dir = None, **kwargs):
-    """A library `name` that holds the bytes of `srcs` and declares their arrays.
+def vormesta_library(name, srcs, base_dir = None, text = False, align = 0, **kwargs):
+    """A library `name` that holds the bytes of `srcs`, declares their arrays, and finds them by
+    path: #include "vormesta/<name>.h" for <name>_find, _count and _at.
 
     Args:
       name: the library, for the deps of the targets that use the arrays.
-      srcs: the files to embed (files of the package, or targets that make them).
+      srcs: the files to embed (files of the package, or targets that make them); a glob picks
+        a folder by patterns: glob(["www/**/*.html"], exclude = ["www/drafts/**"]).
       base_dir: the folder, relative to the package, that the headers' paths start below.
+      text: a NUL after each file's bytes (in the array, not in the index's size).
+      align: the arrays' alignment, a power of two up to 4096.
       **kwargs: passed on to the cc_library (visibility, tags...).
     """
-    _vormesta_library(name = name + "_data", srcs = srcs, base_dir = base_dir or "")
+    _vormesta_library(name = name + "_data", library = name, srcs = srcs, base_dir = base_dir or "",
+                      text = text, align = align)
     cc_library(name = name, deps = [":" + name + "_data"], **kwargs)
