@@ -57,6 +57,10 @@ def row_platform(folder, platform):
         failures.append("the object is not among the Link items")
     if not re.search(r"ClCompile: main\.c includes .*vormesta/headers;.*vormesta/include", log):
         failures.append("ClCompile does not get the header and declaration folders")
+    index = out / "index/App.c"
+    if not re.search(r"ClCompile: .*vormesta/index/App\.c includes", log) or \
+            '{"data/table.bin", data_table, 260}' not in index.read_text():
+        failures.append("the index is not compiled, or does not list data/table.bin")
     tlog = folder / "obj" / platform / "tlog/vormesta.write.1.tlog"
     if not tlog.is_file() or str(obj) not in tlog.read_text():
         failures.append("the fast up-to-date check's log does not name the object")
@@ -121,10 +125,28 @@ def row_failing_step(folder):
     return [] if status != 0 and said else [f"no error naming data/empty.bin:\n{log[-2000:]}"]
 
 
+def row_text_align(folder):
+    (folder / "App.proj").write_text((folder / "App.proj").read_text().replace(
+        '<VormestaLibrary Include="data/**" />',
+        '<VormestaLibrary Include="data/**" Text="true" Align="64" />'))
+    status, log = build(folder)
+    out = folder / "obj/x64/vormesta"
+    obj = (out / "objects/data/table.bin.obj").read_bytes() if status == 0 else b""
+    flags = int.from_bytes(obj[56:60], "little") if obj else 0
+    failures = [] if status == 0 else [f"the build failed:\n{log[-3000:]}"]
+    if flags & 0x00F00000 != 0x00700000:  # 64-byte alignment
+        failures.append(f"the section is not aligned to 64: {flags:#x}")
+    if "data_table[261]" not in (out / "include/data/table.h").read_text():
+        failures.append("the declaration does not hold the NUL")
+    if '{"data/table.bin", data_table, 260}' not in (out / "index/App.c").read_text():
+        failures.append("the index counts the NUL")
+    return failures
+
+
 ROWS = {"x64": lambda f: row_platform(f, "x64"), "win32": lambda f: row_platform(f, "Win32"),
         "arm64": lambda f: row_platform(f, "ARM64"), "static_library": row_static_library,
         "no_change": row_no_change, "one_file_edit": row_one_file_edit, "clean": row_clean,
-        "names": row_names, "failing_step": row_failing_step}
+        "names": row_names, "failing_step": row_failing_step, "text_align": row_text_align}
 
 
 def restore(work):
