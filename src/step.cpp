@@ -31,6 +31,7 @@ const char usage[] =
     "       vormesta-step object [--text] [--align N] PROBE INPUT RELATIVE OBJECT [DECLARATION]\n"
     "       vormesta-step declare [--text] INPUT RELATIVE DECLARATION [INPUT RELATIVE ...]\n"
     "       vormesta-step index LIBRARY LIST SOURCE HEADER\n"
+    "       vormesta-step index LIBRARY - SOURCE HEADER [INPUT RELATIVE KIND]...\n"
     "RELATIVE is the input's path below its base: it names the array and the header.\n"
     "--text puts a NUL after the bytes; --align N aligns them to N (a power of two to 4096).\n"
     "LIST holds a line per file of the library: INPUT, RELATIVE and text or bytes, by tabs.\n";
@@ -482,10 +483,14 @@ inline std::span<const unsigned char> bytes(const vormesta_file& file) {
 // each written only when its text changes. The table names each array with its size, so it is
 // compiled again only when a size or the set of files changes; it never holds the bytes.
 int index_command(const std::string& library, const std::string& list, const std::string& source,
-                  const std::string& header) {
+                  const std::string& header, const std::vector<std::string>& more) {
+    // "-": the files follow as arguments, three for each (for build systems that write no
+    // files while configuring).
     std::string listed;
-    if (!read_whole(list, listed))
+    if (list != "-" && !read_whole(list, listed))
         return 1;
+    for (std::size_t i = 0; list == "-" && i + 2 < more.size(); i += 3)
+        listed += more[i] + '\t' + more[i + 1] + '\t' + more[i + 2] + '\n';
     struct Entry {
         std::string relative;
         Names names;
@@ -578,8 +583,9 @@ int run(int argc, char** argv) {
                               args.size() == 5 ? args[4].c_str() : nullptr);
     if (command == "declare" && !args.empty() && args.size() % 3 == 0)
         return declare_command(options, args);
-    if (command == "index" && args.size() == 4)
-        return index_command(args[0], args[1], args[2], args[3]);
+    if (command == "index" && (args.size() == 4 || (args.size() % 3 == 1 && args[1] == "-")))
+        return index_command(args[0], args[1], args[2], args[3],
+                             std::vector<std::string>(args.begin() + 4, args.end()));
     std::fputs(usage, stderr);
     return 2;
 }

@@ -7,6 +7,7 @@
 #include "assets/logo.h"      /* array assets_logo */
 #include "library/greeting.h" /* declares library_greeting, defined in the library */
 #include "library/table.h"    /* declares library_table */
+#include "vormesta/embedded_files.h" /* finds the library's files by path */
 
 static int same_as_file(const unsigned char* array, size_t size, const char* name) {
     char path[4096];
@@ -27,5 +28,9 @@ int main(void) {
                     same_as_file(library_greeting, sizeof library_greeting,
                                  "library/greeting.txt") &
                     same_as_file(library_table, sizeof library_table, "library/table.bin");
-    return all && errno == 0 ? 0 : 1;
+    const struct vormesta_file* found = embedded_files_find("library/table.bin");
+    const int indexed = embedded_files_count() == 2 && found && found->data == library_table &&
+                        found->size == sizeof library_table && !embedded_files_find("table.bin");
+    printf("index: %s\n", indexed ? "library/table.bin found, table.bin not" : "WRONG");
+    return all && indexed && errno == 0 ? 0 : 1;
 }
