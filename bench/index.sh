@@ -3,11 +3,12 @@
 # vormesta_add_library(DIRECTORY), a C program that looks one up, with Ninja: the configure
 # step, the first build, and the build after an edit of one file (same size, then another).
 #
-#   bench/index.sh [path/to/vormesta] [files]
+#   bench/index.sh [path/to/vormesta] [files] [linker: bfd, gold, lld...]
 set -euo pipefail
 
 tool=$(realpath "${1:-build/vormesta}")
 count=${2:-10000}
+linker=${3:-}
 repo=$(realpath "$(dirname "$0")/..")
 work=$(mktemp -d "${BENCH_DIR:-/var/tmp}/vormesta-index.XXXXXX")
 trap 'rm -rf "$work"' EXIT
@@ -46,13 +47,14 @@ vormesta_add_library(assets BASE_DIR data DIRECTORY data)
 add_executable(app main.c)
 target_link_libraries(app PRIVATE assets)
 CMAKE
-configure=$(seconds cmake -S "$work" -B "$work/build" -G Ninja -DVORMESTA_EXECUTABLE="$tool")
+configure=$(seconds cmake -S "$work" -B "$work/build" -G Ninja -DVORMESTA_EXECUTABLE="$tool" \
+    ${linker:+-DCMAKE_EXE_LINKER_FLAGS=-fuse-ld=$linker})
 first=$(seconds cmake --build "$work/build" -j2)
 "$work/build/app"
 printf 'X' | dd of="$work/data/d07/f00007.bin" bs=1 seek=3 conv=notrunc status=none
 same=$(seconds cmake --build "$work/build" -j2)
 printf 'more' >>"$work/data/d07/f00007.bin"
 grown=$(seconds cmake --build "$work/build" -j2)
-echo "| files | configure | first build | one file edited, same size | one file edited, new size |"
-echo "|---|---|---|---|---|"
-echo "| $count | $configure s | $first s | $same s | $grown s |"
+echo "| files | linker | configure | first build | one file edited, same size | one file edited, new size |"
+echo "|---|---|---|---|---|---|"
+echo "| $count | ${linker:-default} | $configure s | $first s | $same s | $grown s |"
