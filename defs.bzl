@@ -102,7 +102,7 @@ def _vormesta_library_impl(ctx):
 
     # The probe: the target's compiler's own object, that the step writes the data objects like.
     probe_source = ctx.actions.declare_file(folder + "/vormesta_probe.c")
-    ctx.actions.write(probe_source, "const unsigned char vormesta_probe[1] = {1};\n")
+    _step(ctx, ["probe-source", probe_source.path], [], [probe_source], "vormesta: probe source")
     _, probe_outputs = cc_common.compile(
         name = ctx.label.name + "_vormesta_probe",
         actions = ctx.actions,

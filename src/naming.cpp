@@ -8,10 +8,6 @@
 namespace vormesta {
 namespace {
 
-bool is_separator(char c) {
-    return c == '/' || c == '\\';
-}
-
 // Locale-free on purpose: bytes 0x80 and up must never pass as letters.
 bool is_ascii_alnum(char c) {
     return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9');
@@ -57,6 +53,20 @@ std::string_view reserved_name(std::size_t i) {
 
 } // namespace
 
+bool is_separator(char c) {
+    return c == '/' || c == '\\';
+}
+
+std::string make_identifier(std::string_view text) {
+    std::string name;
+    name.reserve(text.size() + 1);
+    for (const char c : text)
+        name += is_ascii_alnum(c) ? c : '_';
+    if (!name.empty() && is_ascii_digit(name.front()))
+        name.insert(name.begin(), '_');
+    return name;
+}
+
 bool is_keyword(std::string_view name) {
     return std::find(std::begin(keywords), std::end(keywords), name) != std::end(keywords);
 }
@@ -96,12 +106,7 @@ std::string make_output_path(const std::string& path, std::size_t base_length) {
 }
 
 std::string make_array_name(const std::string& path, std::size_t base_length) {
-    std::string name;
-    name.reserve(base_length + 1);
-    for (std::size_t i = 0; i < base_length; ++i)
-        name += is_ascii_alnum(path[i]) ? path[i] : '_';
-    if (!name.empty() && is_ascii_digit(name.front()))
-        name.insert(name.begin(), '_');
+    std::string name = make_identifier(std::string_view(path).substr(0, base_length));
     // A few reserved names are reserved with '_' behind too (_SIZE_T and _SIZE_T_).
     while (is_keyword(name) || is_reserved(name))
         name += '_';

@@ -14,6 +14,13 @@ std::size_t find_base_length(const std::string& path);
 // The base followed by ".h": the header lands beside the input.
 std::string make_output_path(const std::string& path, std::size_t base_length);
 
+// Whether `c` separates folders in a path: '/' and '\\' alike, on every host.
+bool is_separator(char c);
+
+// `text` as a C identifier: every byte that is not an ASCII letter or digit becomes '_', and a
+// leading digit gets '_' in front.
+std::string make_identifier(std::string_view text);
+
 // The base as a C and C++ identifier: every byte that is not an ASCII letter or digit becomes
 // '_', a leading digit gets '_' in front and a keyword or reserved name gets '_' behind.
 std::string make_array_name(const std::string& path, std::size_t base_length);

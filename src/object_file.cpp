@@ -118,6 +118,12 @@ bool take_prefix(std::string_view name, ObjectTarget& target) {
     return true;
 }
 
+// Says that the object lacks the probe's symbol, and so how C names are spelled.
+bool without_probe_symbol(const ObjectTarget& target, std::string& seen) {
+    seen = describe(target) + ", without the symbol " + std::string(probe_symbol);
+    return false;
+}
+
 constexpr std::uint16_t elf_x86_64 = 62;
 constexpr std::uint16_t coff_i386 = 0x14C;
 constexpr std::uint32_t macho_magic_64 = 0xFEEDFACF;
@@ -162,8 +168,7 @@ bool read_elf(std::string_view data, ObjectTarget& target, std::string& seen) {
                 return true;
         }
     }
-    seen = describe(target) + ", without the symbol " + std::string(probe_symbol);
-    return false;
+    return without_probe_symbol(target, seen);
 }
 
 bool is_coff_machine(std::uint64_t machine) {
@@ -184,8 +189,7 @@ bool read_coff(std::string_view data, ObjectTarget& target, std::string& seen) {
         if (take_prefix(name, target))
             return true;
     }
-    seen = describe(target) + ", without the symbol " + std::string(probe_symbol);
-    return false;
+    return without_probe_symbol(target, seen);
 }
 
 bool read_macho(std::string_view data, ObjectTarget& target, std::string& seen) {
@@ -196,7 +200,7 @@ bool read_macho(std::string_view data, ObjectTarget& target, std::string& seen) 
     target.cpu_subtype = static_cast<std::uint32_t>(in.u32(8));
     const std::uint64_t commands = in.u32(16);
     std::uint64_t at = 32;
-    std::string_view names;
+    bool named = false;
     for (std::uint64_t i = 0; i < commands && !in.torn(); ++i) {
         const std::uint64_t command = in.u32(at);
         const std::uint64_t size = in.u32(at + 4);
@@ -213,43 +217,63 @@ bool read_macho(std::string_view data, ObjectTarget& target, std::string& seen) 
                 const std::uint64_t name = in.u32(symbols + s * 16);
                 if (name < strings_size &&
                     take_prefix(in.text(strings + name, strings_size - name), target))
-                    names = "found";
+                    named = true;
             }
         }
         if (size < 8)
             break;
         at += size;
     }
-    if (!names.empty())
-        return true;
-    seen = describe(target) + ", without the symbol " + std::string(probe_symbol);
-    return false;
+    // The platform command may follow the symbols: every command is looked at.
+    return named || without_probe_symbol(target, seen);
 }
 
 std::uint64_t decimal(std::string_view field) {
     return std::strtoull(std::string(field).c_str(), nullptr, 10);
 }
 
+// One member of an archive, from its header at `at`: its name field, where its data lie, and
+// where the next header is. A thin archive keeps only the linker's tables inside; its other
+// members are files of their own. False past the last.
+struct Member {
+    std::string_view name;
+    bool table = false; // the symbol table or the long names
+    std::size_t start = 0;
+    std::size_t length = 0;
+    std::size_t next = 0;
+};
+
+bool member_at(std::string_view archive, std::size_t at, bool thin, Member& member) {
+    if (at + 60 > archive.size())
+        return false;
+    member.name = archive.substr(at, 16);
+    member.table = member.name.substr(0, 2) == "/ " || member.name.substr(0, 2) == "//" ||
+                   member.name.substr(0, 7) == "/SYM64/";
+    member.start = at + 60;
+    member.length = thin && !member.table ? 0
+                                          : clamped(decimal(archive.substr(at + 48, 10)),
+                                                    archive.size() - member.start);
+    if (member.name.substr(0, 3) == "#1/") { // BSD: the name comes first in the member
+        const std::size_t name_size = clamped(decimal(member.name.substr(3)), member.length);
+        member.start += name_size;
+        member.length -= name_size;
+    }
+    const std::size_t end = member.start + member.length;
+    member.next = end + (end & 1);
+    return true;
+}
+
 // The first member of an archive that is an object of a kind this code reads. Every member is
 // tried: the linker's tables match no object's magic, and MSVC's members may be named "/123".
 bool read_archive(std::string_view data, ObjectTarget& target, std::string& seen) {
-    std::size_t at = 8;
     seen = "an archive holding no object";
-    while (at + 60 <= data.size()) {
-        const std::string_view name = data.substr(at, 16);
-        std::size_t start = at + 60;
-        std::size_t length = clamped(decimal(data.substr(at + 48, 10)), data.size() - start);
-        if (name.substr(0, 3) == "#1/") { // BSD: the name comes first in the member
-            const std::size_t name_size = clamped(decimal(name.substr(3)), length);
-            start += std::min(name_size, length);
-            length -= std::min(name_size, length);
-        }
+    Member member;
+    for (std::size_t at = 8; member_at(data, at, false, member); at = member.next) {
         std::string member_seen;
-        if (read_object_target(data.substr(start, length), target, member_seen))
+        if (read_object_target(data.substr(member.start, member.length), target, member_seen))
             return true;
         if (member_seen.find("not an object") == std::string::npos)
             seen = member_seen;
-        at = start + length + ((start + length) & 1);
     }
     return false;
 }
@@ -266,25 +290,20 @@ bool first_thin_member(std::string_view archive, std::string& path) {
     if (archive.substr(0, 8) != "!<thin>\n")
         return false;
     std::string_view long_names;
-    std::size_t at = 8;
-    while (at + 60 <= archive.size()) {
-        const std::string_view name = archive.substr(at, 16);
-        const std::size_t size = clamped(decimal(archive.substr(at + 48, 10)), archive.size());
-        const bool inline_data = name.substr(0, 2) == "/ " || name.substr(0, 2) == "//" ||
-                                 name.substr(0, 7) == "/SYM64/";
-        if (name.substr(0, 2) == "//")
-            long_names = archive.substr(at + 60, size);
-        else if (!inline_data) {
-            if (name[0] == '/') {
-                const std::string_view rest =
-                    long_names.substr(clamped(decimal(name.substr(1)), long_names.size()));
-                path = std::string(rest.substr(0, rest.find("/\n")));
-            } else {
-                path = std::string(name.substr(0, name.find('/')));
-            }
-            return !path.empty();
+    Member member;
+    for (std::size_t at = 8; member_at(archive, at, true, member); at = member.next) {
+        if (member.name.substr(0, 2) == "//")
+            long_names = archive.substr(member.start, member.length);
+        if (member.table)
+            continue;
+        if (member.name[0] == '/') {
+            const std::string_view rest =
+                long_names.substr(clamped(decimal(member.name.substr(1)), long_names.size()));
+            path = std::string(rest.substr(0, rest.find("/\n")));
+        } else {
+            path = std::string(member.name.substr(0, member.name.find('/')));
         }
-        at += 60 + (inline_data ? size + (size & 1) : 0);
+        return !path.empty();
     }
     return false;
 }

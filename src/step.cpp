@@ -80,19 +80,15 @@ bool names_of(const std::string& relative, Names& names) {
     return true;
 }
 
-bool is_separator(char c) {
-    return c == '/' || c == '\\';
-}
-
 // Whether `path` is `tail`, or `tail` below some folder (either separator counts), so that a build
 // file's idea of where the header goes never differs from the tool's.
 bool ends_with_path(const std::string& path, const std::string& tail) {
     if (path.size() < tail.size() ||
-        (path.size() > tail.size() && !is_separator(path[path.size() - tail.size() - 1])))
+        (path.size() > tail.size() && !vormesta::is_separator(path[path.size() - tail.size() - 1])))
         return false;
     for (std::size_t i = 0; i < tail.size(); ++i) {
         const char a = path[path.size() - tail.size() + i];
-        if (a != tail[i] && !(is_separator(a) && is_separator(tail[i])))
+        if (a != tail[i] && !(vormesta::is_separator(a) && vormesta::is_separator(tail[i])))
             return false;
     }
     return true;
@@ -125,7 +121,9 @@ bool read_whole(const std::string& path, std::string& bytes) {
     std::size_t got;
     while ((got = std::fread(block, 1, sizeof block, input.file.get())) > 0)
         bytes.append(block, got);
-    return !std::ferror(input.file.get()) || fail(path, "could not be read");
+    // The end only where the stream says so: a read can fail unflagged.
+    return (std::feof(input.file.get()) && !std::ferror(input.file.get())) ||
+           fail(path, "could not be read");
 }
 
 // Writes `path` through `write`, replacing what was there only once all of it is written.
@@ -269,7 +267,7 @@ bool read_probe(const std::string& path, vormesta::ObjectTarget& target) {
     std::string member;
     if (vormesta::first_thin_member(bytes, member)) {
         const std::size_t folder = path.find_last_of("/\\");
-        if (!is_separator(member[0]) && folder != std::string::npos)
+        if (!vormesta::is_separator(member[0]) && folder != std::string::npos)
             member = path.substr(0, folder + 1) + member;
         bytes.clear();
         if (!read_whole(member, bytes))
@@ -291,13 +289,7 @@ int probe_command(const std::string& path) {
 int probe_source_command(const std::string& path) {
     const std::string text = "#ifdef __cplusplus\nextern \"C\"\n#endif\nconst unsigned char " +
                              std::string(vormesta::probe_symbol) + "[1] = {1};\n";
-    return write_file(path, platform::FileId{},
-                      [&](std::FILE* out) {
-                          return std::fwrite(text.data(), 1, text.size(), out) == text.size() ||
-                                 fail(path, "could not be written");
-                      })
-               ? 0
-               : 1;
+    return write_text(path, text, platform::FileId{}) ? 0 : 1;
 }
 
 int embed_command(const std::string& path, const std::string& relative, const std::string& header) {
@@ -383,16 +375,6 @@ std::string c_string(const std::string& text) {
         out += escaped;
     }
     return out + "\"";
-}
-
-// A library's name as a C identifier, for its functions.
-std::string c_identifier(const std::string& name) {
-    std::string out;
-    for (const char c : name)
-        out += (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ? c : '_';
-    if (out.empty() || (out[0] >= '0' && out[0] <= '9'))
-        out.insert(out.begin(), '_');
-    return out;
 }
 
 std::string index_header(const std::string& library, const std::string& id) {
@@ -519,7 +501,7 @@ int index_command(const std::string& library, const std::string& list, const std
     }
     std::sort(entries.begin(), entries.end(),
               [](const Entry& a, const Entry& b) { return a.relative < b.relative; });
-    const std::string id = c_identifier(library);
+    const std::string id = vormesta::make_identifier(library);
     std::string text = "/* The index of library " + as_comment(library) +
                        ", embedded by vormesta. */\n#include <stdlib.h>\n#include <string.h>\n"
                        "#include \"vormesta/" +
