@@ -355,15 +355,19 @@ std::string too_large(std::uint64_t size, const char* format) {
 // ELF: the data in .rodata (.lrodata past 2 GiB on x86-64, after everything small), an empty
 // .note.GNU-stack so that the stack stays non-executable, and the one symbol, with its size,
 // hidden: a shared library that links the object does not export it.
-bool lay_out_elf(const ObjectTarget& t, const std::string& symbol, std::uint64_t size,
-                 std::uint32_t alignment, ObjectLayout& layout, std::string& refused) {
+bool lay_out_elf(const ObjectTarget& t, const std::vector<ObjectSymbol>& symbols,
+                 std::uint64_t size, std::uint32_t alignment, ObjectLayout& layout,
+                 std::string& refused) {
     const bool w = t.is_64;
     const bool large = t.machine == elf_x86_64 && w && size > 0x7FFFFFFF;
     const std::string data_name = large ? ".lrodata" : ".rodata";
     static constexpr char fixed_names[] = ".note.GNU-stack\0.symtab\0.strtab\0.shstrtab";
     const std::string shstrtab =
         std::string(1, '\0') + data_name + '\0' + std::string(fixed_names, sizeof fixed_names);
-    const std::string strtab = std::string("\0", 1) + symbol + '\0';
+    std::string strtab(1, '\0');
+    for (const ObjectSymbol& symbol : symbols)
+        strtab += t.symbol_prefix + symbol.name + '\0';
+    const std::uint64_t symbol_count = 1 + symbols.size();
     const std::uint32_t name_data = 1;
     const auto name_note = static_cast<std::uint32_t>(name_data + data_name.size() + 1);
     const std::uint32_t name_symtab = name_note + 16;
@@ -375,7 +379,7 @@ bool lay_out_elf(const ObjectTarget& t, const std::string& symbol, std::uint64_t
     const std::uint64_t word = w ? 8 : 4;
     const std::uint64_t data_at = align_up(header_size, alignment);
     const std::uint64_t symtab_at = align_up(data_at + size, word);
-    const std::uint64_t strtab_at = symtab_at + 2 * symbol_size;
+    const std::uint64_t strtab_at = symtab_at + symbol_count * symbol_size;
     const std::uint64_t shstrtab_at = strtab_at + strtab.size();
     const std::uint64_t sections_at = align_up(shstrtab_at + shstrtab.size(), word);
     if (!w && sections_at + 6 * 40 > max_32) {
@@ -413,27 +417,31 @@ bool lay_out_elf(const ObjectTarget& t, const std::string& symbol, std::uint64_t
     Bytes rest(out, t.big_endian);
     out.append(small(symtab_at - tail), '\0');
     out.append(small(symbol_size), '\0'); // the null symbol
-    rest.u32(1);
-    if (w) {
-        rest.u8(0x11); // global object
-        rest.u8(2);    // hidden
-        rest.u16(1);
-        rest.u64(0);
-        rest.u64(size);
-    } else {
-        rest.u32(0);
-        rest.u32(size);
-        rest.u8(0x11);
-        rest.u8(2);
-        rest.u16(1);
+    std::uint32_t name = 1;
+    for (const ObjectSymbol& symbol : symbols) {
+        rest.u32(name);
+        name += static_cast<std::uint32_t>(t.symbol_prefix.size() + symbol.name.size() + 1);
+        if (w) {
+            rest.u8(0x11); // global object
+            rest.u8(2);    // hidden
+            rest.u16(1);
+            rest.u64(symbol.offset);
+            rest.u64(symbol.size);
+        } else {
+            rest.u32(static_cast<std::uint32_t>(symbol.offset));
+            rest.u32(static_cast<std::uint32_t>(symbol.size));
+            rest.u8(0x11);
+            rest.u8(2);
+            rest.u16(1);
+        }
     }
     out += strtab;
     out += shstrtab;
     out.append(small(sections_at - tail - out.size()), '\0');
-    auto section = [&](std::uint32_t name, std::uint32_t type, std::uint64_t flags,
+    auto section = [&](std::uint32_t name_at, std::uint32_t type, std::uint64_t flags,
                        std::uint64_t offset, std::uint64_t bytes, std::uint32_t link,
                        std::uint32_t info, std::uint64_t align, std::uint64_t entry) {
-        rest.u32(name);
+        rest.u32(name_at);
         rest.u32(type);
         rest.word(flags, w);
         rest.word(0, w);
@@ -447,7 +455,7 @@ bool lay_out_elf(const ObjectTarget& t, const std::string& symbol, std::uint64_t
     section(0, 0, 0, 0, 0, 0, 0, 0, 0);
     section(name_data, 1, large ? 0x10000002 : 0x2, data_at, size, 0, 0, alignment, 0);
     section(name_note, 1, 0, shstrtab_at, 0, 0, 0, 1, 0);
-    section(name_symtab, 2, 0, symtab_at, 2 * symbol_size, 4, 1, word, symbol_size);
+    section(name_symtab, 2, 0, symtab_at, symbol_count * symbol_size, 4, 1, word, symbol_size);
     section(name_strtab, 3, 0, strtab_at, strtab.size(), 0, 0, 1, 0);
     section(name_shstrtab, 3, 0, shstrtab_at, shstrtab.size(), 0, 0, 1, 0);
     return true;
@@ -455,8 +463,9 @@ bool lay_out_elf(const ObjectTarget& t, const std::string& symbol, std::uint64_t
 
 // COFF: the data in .rdata, read-only and aligned; x86 objects say they are safe for SafeSEH
 // (@feat.00), which Visual Studio's linker asks of every x86 object.
-bool lay_out_coff(const ObjectTarget& t, const std::string& symbol, std::uint64_t size,
-                  std::uint32_t alignment, ObjectLayout& layout, std::string& refused) {
+bool lay_out_coff(const ObjectTarget& t, const std::vector<ObjectSymbol>& symbols,
+                  std::uint64_t size, std::uint32_t alignment, ObjectLayout& layout,
+                  std::string& refused) {
     const std::uint64_t data_at = 20 + 40;
     const bool safe_seh = t.machine == coff_i386;
     const std::uint64_t symbols_at = data_at + size;
@@ -469,7 +478,7 @@ bool lay_out_coff(const ObjectTarget& t, const std::string& symbol, std::uint64_
     head.u16(1);
     head.u32(0); // no time stamp: the same bytes give the same object
     head.u32(symbols_at);
-    head.u32(safe_seh ? 2 : 1);
+    head.u32(static_cast<std::uint32_t>(symbols.size() + (safe_seh ? 1 : 0)));
     head.u16(0);
     head.u16(0);
     head.name(".rdata", 8);
@@ -485,13 +494,17 @@ bool lay_out_coff(const ObjectTarget& t, const std::string& symbol, std::uint64_
     head.u32(0x40000040u | align_flag); // initialized data, read
 
     Bytes rest(layout.after, false);
-    rest.u32(0); // the name is in the string table, at offset 4
-    rest.u32(4);
-    rest.u32(0);
-    rest.u16(1);
-    rest.u16(0);
-    rest.u8(2); // external
-    rest.u8(0);
+    std::string strings;
+    for (const ObjectSymbol& symbol : symbols) {
+        rest.u32(0); // the name is in the string table
+        rest.u32(static_cast<std::uint32_t>(4 + strings.size()));
+        rest.u32(static_cast<std::uint32_t>(symbol.offset));
+        rest.u16(1);
+        rest.u16(0);
+        rest.u8(2); // external
+        rest.u8(0);
+        strings += t.symbol_prefix + symbol.name + '\0';
+    }
     if (safe_seh) {
         rest.name("@feat.00", 8);
         rest.u32(1);
@@ -500,21 +513,23 @@ bool lay_out_coff(const ObjectTarget& t, const std::string& symbol, std::uint64_
         rest.u8(3); // static
         rest.u8(0);
     }
-    rest.u32(4 + symbol.size() + 1);
-    layout.after += symbol;
-    layout.after += '\0';
+    rest.u32(static_cast<std::uint32_t>(4 + strings.size()));
+    layout.after += strings;
     return true;
 }
 
 // Mach-O: the data in __TEXT,__const, the symbol private extern (not exported from a dylib),
 // and the probe's platform command, so that the linker takes the object for its platform.
-bool lay_out_macho(const ObjectTarget& t, const std::string& symbol, std::uint64_t size,
-                   std::uint32_t alignment, ObjectLayout& layout, std::string& refused) {
+bool lay_out_macho(const ObjectTarget& t, const std::vector<ObjectSymbol>& symbols,
+                   std::uint64_t size, std::uint32_t alignment, ObjectLayout& layout,
+                   std::string& refused) {
     const std::uint64_t commands_size = 72 + 80 + t.platform_command.size() + 24;
     const std::uint64_t data_at = align_up(32 + commands_size, alignment);
     const std::uint64_t symbols_at = align_up(data_at + size, 8);
-    const std::string strings = std::string(" \0", 2) + symbol + '\0';
-    const std::uint64_t strings_at = symbols_at + 16;
+    std::string strings(" \0", 2);
+    for (const ObjectSymbol& symbol : symbols)
+        strings += t.symbol_prefix + symbol.name + '\0';
+    const std::uint64_t strings_at = symbols_at + 16 * symbols.size();
     const std::uint64_t strings_size = align_up(strings.size(), 8);
     if (strings_at + strings_size > max_32) {
         refused = too_large(size, "a Mach-O object");
@@ -527,7 +542,8 @@ bool lay_out_macho(const ObjectTarget& t, const std::string& symbol, std::uint64
     head.u32(1); // MH_OBJECT
     head.u32(t.platform_command.empty() ? 2 : 3);
     head.u32(commands_size);
-    head.u32(0x2000); // subsections via symbols
+    // Subsections via symbols only for one: a library's offsets reach past its symbols.
+    head.u32(symbols.size() == 1 ? 0x2000 : 0);
     head.u32(0);
     head.u32(0x19); // LC_SEGMENT_64
     head.u32(72 + 80);
@@ -556,18 +572,22 @@ bool lay_out_macho(const ObjectTarget& t, const std::string& symbol, std::uint64
     head.u32(0x2); // LC_SYMTAB
     head.u32(24);
     head.u32(symbols_at);
-    head.u32(1);
+    head.u32(static_cast<std::uint32_t>(symbols.size()));
     head.u32(strings_at);
     head.u32(strings_size);
     head.pad_to(data_at);
 
     Bytes rest(layout.after, false);
     layout.after.append(small(symbols_at - data_at - size), '\0');
-    rest.u32(2);   // the name, after the leading " \0"
-    rest.u8(0x1F); // defined in a section, external, private extern
-    rest.u8(1);
-    rest.u16(0);
-    rest.u64(0);
+    std::uint32_t name = 2; // after the leading " \0"
+    for (const ObjectSymbol& symbol : symbols) {
+        rest.u32(name);
+        name += static_cast<std::uint32_t>(t.symbol_prefix.size() + symbol.name.size() + 1);
+        rest.u8(0x1F); // defined in a section, external, private extern
+        rest.u8(1);
+        rest.u16(0);
+        rest.u64(symbol.offset);
+    }
     layout.after += strings;
     layout.after.append(small(strings_size - strings.size()), '\0');
     return true;
@@ -575,17 +595,17 @@ bool lay_out_macho(const ObjectTarget& t, const std::string& symbol, std::uint64
 
 } // namespace
 
-bool lay_out_object(const ObjectTarget& target, const std::string& array, std::uint64_t size,
-                    std::uint32_t alignment, ObjectLayout& layout, std::string& refused) {
+bool lay_out_object(const ObjectTarget& target, const std::vector<ObjectSymbol>& symbols,
+                    std::uint64_t size, std::uint32_t alignment, ObjectLayout& layout,
+                    std::string& refused) {
     layout = ObjectLayout{};
-    const std::string symbol = target.symbol_prefix + array;
     switch (target.format) {
     case ObjectTarget::Format::elf:
-        return lay_out_elf(target, symbol, size, alignment, layout, refused);
+        return lay_out_elf(target, symbols, size, alignment, layout, refused);
     case ObjectTarget::Format::coff:
-        return lay_out_coff(target, symbol, size, alignment, layout, refused);
+        return lay_out_coff(target, symbols, size, alignment, layout, refused);
     case ObjectTarget::Format::macho:
-        return lay_out_macho(target, symbol, size, alignment, layout, refused);
+        return lay_out_macho(target, symbols, size, alignment, layout, refused);
     }
     return false;
 }

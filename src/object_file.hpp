@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace vormesta {
 
@@ -47,10 +48,25 @@ struct ObjectLayout {
     std::string after;
 };
 
-// Lays out an object defining `array` (a C name, spelled for the target here) as `size` bytes
-// aligned to `alignment` (a power of two). False, with the reason in `refused`, for a size the
-// format cannot hold.
-bool lay_out_object(const ObjectTarget& target, const std::string& array, std::uint64_t size,
-                    std::uint32_t alignment, ObjectLayout& layout, std::string& refused);
+// A name the object defines: `size` bytes from `offset` into the data. Each is hidden (private
+// extern on Mach-O), so that a shared library linking the object exports none.
+struct ObjectSymbol {
+    std::string name; // a C name, spelled for the target by the writer
+    std::uint64_t offset = 0;
+    std::uint64_t size = 0;
+};
+
+// Lays out an object whose `size` bytes of data, aligned to `alignment` (a power of two), carry
+// `symbols`. False, with the reason in `refused`, for a size the format cannot hold.
+bool lay_out_object(const ObjectTarget& target, const std::vector<ObjectSymbol>& symbols,
+                    std::uint64_t size, std::uint32_t alignment, ObjectLayout& layout,
+                    std::string& refused);
+
+// An object holding one array, `array`, of all `size` bytes.
+inline bool lay_out_object(const ObjectTarget& target, const std::string& array,
+                           std::uint64_t size, std::uint32_t alignment, ObjectLayout& layout,
+                           std::string& refused) {
+    return lay_out_object(target, {{array, 0, size}}, size, alignment, layout, refused);
+}
 
 } // namespace vormesta
