@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace vormesta::platform {
 
@@ -69,6 +70,27 @@ bool inspect_input(std::FILE* file, InputFacts& facts);
 // same size and time of change, and as many bytes as that size. Files of the kernel's own
 // (/proc, /sys) that give other counts than their sizes are read as they come.
 bool input_unchanged(std::FILE* file, const InputFacts& at_open, std::uint64_t bytes_read);
+
+// One entry of a folder, as a walk sees it: links are not followed.
+struct FolderEntry {
+    enum class Kind { file, folder, link, other };
+    std::string name;
+    Kind kind = Kind::other;
+};
+
+// The entries of `folder`, "." and ".." left out. False, with errno set, when it cannot be read.
+bool list_folder(const std::string& folder, std::vector<FolderEntry>& entries);
+
+// What `path` names, links followed, as `inspect_input` tells it, without opening it. False,
+// with errno set, when nothing can be looked at there (a dangling link among others).
+bool look_at_path(const std::string& path, InputFacts& facts);
+
+// `path` with every link, "." and ".." resolved. False, with errno set, when it cannot be.
+bool resolve_path(const std::string& path, std::string& resolved);
+
+// Makes `folder` and the folders above it that are not there yet. False, with errno set, when
+// one cannot be made.
+bool make_folders(const std::string& folder);
 
 // The file a header's path ends at, links followed, and the folder it is in.
 class Target {

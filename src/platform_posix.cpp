@@ -13,6 +13,7 @@
 #include <iterator>
 #include <utility>
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -232,6 +233,64 @@ bool inspect_input(std::FILE* file, InputFacts& facts) {
     facts.size = facts.is_regular ? static_cast<std::uint64_t>(info.st_size) : 0;
     times_of(info, facts);
     facts.id = id_of(info);
+    return true;
+}
+
+bool list_folder(const std::string& folder, std::vector<FolderEntry>& entries) {
+    DIR* listing = opendir(folder.c_str());
+    if (!listing)
+        return false;
+    entries.clear();
+    errno = 0;
+    while (const dirent* entry = readdir(listing)) {
+        const std::string name = entry->d_name;
+        if (name == "." || name == "..")
+            continue;
+        struct stat info {};
+        FolderEntry found{name, FolderEntry::Kind::other};
+        if (lstat((folder + "/" + name).c_str(), &info) == 0)
+            found.kind = S_ISREG(info.st_mode)   ? FolderEntry::Kind::file
+                         : S_ISDIR(info.st_mode) ? FolderEntry::Kind::folder
+                         : S_ISLNK(info.st_mode) ? FolderEntry::Kind::link
+                                                 : FolderEntry::Kind::other;
+        entries.push_back(std::move(found));
+        errno = 0;
+    }
+    const int failed = errno;
+    closedir(listing);
+    errno = failed;
+    return failed == 0;
+}
+
+bool look_at_path(const std::string& path, InputFacts& facts) {
+    struct stat info {};
+    if (stat(path.c_str(), &info) != 0)
+        return false;
+    facts.is_directory = S_ISDIR(info.st_mode);
+    facts.is_regular = S_ISREG(info.st_mode);
+    facts.size = facts.is_regular ? static_cast<std::uint64_t>(info.st_size) : 0;
+    times_of(info, facts);
+    facts.id = id_of(info);
+    return true;
+}
+
+bool make_folders(const std::string& folder) {
+    for (std::size_t at = 1; at <= folder.size(); ++at) {
+        if (at < folder.size() && folder[at] != '/')
+            continue;
+        const std::string part = folder.substr(0, at);
+        if (mkdir(part.c_str(), 0777) != 0 && errno != EEXIST)
+            return false;
+    }
+    return true;
+}
+
+bool resolve_path(const std::string& path, std::string& resolved) {
+    char* full = realpath(path.c_str(), nullptr);
+    if (!full)
+        return false;
+    resolved = full;
+    std::free(full);
     return true;
 }
 

@@ -5,6 +5,7 @@
 #include "platform.hpp"
 #include "utf16.hpp"
 
+#include <cerrno>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -307,6 +308,105 @@ bool inspect_input(std::FILE* file, InputFacts& facts) {
         return false;
     // A pipe or a console has no size to keep to, and is read to its end.
     return GetFileType(handle) != FILE_TYPE_DISK || look_at(handle, facts);
+}
+
+bool list_folder(const std::string& folder, std::vector<FolderEntry>& entries) {
+    WIN32_FIND_DATAW found{};
+    const HANDLE listing = FindFirstFileExW(system_path((folder + "/*").c_str()).c_str(),
+                                            FindExInfoBasic, &found, FindExSearchNameMatch,
+                                            nullptr, 0);
+    if (listing == INVALID_HANDLE_VALUE) {
+        errno = GetLastError() == ERROR_PATH_NOT_FOUND ? ENOENT : EACCES;
+        return false;
+    }
+    entries.clear();
+    do {
+        const std::string name = to_utf8(found.cFileName);
+        if (name == "." || name == "..")
+            continue;
+        const DWORD attributes = found.dwFileAttributes;
+        FolderEntry entry{name, FolderEntry::Kind::file};
+        if (attributes & FILE_ATTRIBUTE_REPARSE_POINT)
+            entry.kind = FolderEntry::Kind::link;
+        else if (attributes & FILE_ATTRIBUTE_DIRECTORY)
+            entry.kind = FolderEntry::Kind::folder;
+        else if (attributes & FILE_ATTRIBUTE_DEVICE)
+            entry.kind = FolderEntry::Kind::other;
+        entries.push_back(std::move(entry));
+    } while (FindNextFileW(listing, &found));
+    const bool complete = GetLastError() == ERROR_NO_MORE_FILES;
+    FindClose(listing);
+    if (!complete)
+        errno = EIO;
+    return complete;
+}
+
+namespace {
+
+// The path opened for looking only (a folder too), links followed.
+HANDLE open_to_look(const std::string& path) {
+    return CreateFileW(system_path(path.c_str()).c_str(), FILE_READ_ATTRIBUTES,
+                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                       OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+}
+
+} // namespace
+
+bool look_at_path(const std::string& path, InputFacts& facts) {
+    const HANDLE handle = open_to_look(path);
+    if (handle == INVALID_HANDLE_VALUE) {
+        errno = ENOENT;
+        return false;
+    }
+    const bool seen = GetFileType(handle) == FILE_TYPE_DISK && read_identity(handle, facts.id) &&
+                      look_at(handle, facts);
+    CloseHandle(handle);
+    if (!seen)
+        errno = EACCES;
+    return seen;
+}
+
+bool make_folders(const std::string& folder) {
+    for (std::size_t at = 1; at <= folder.size(); ++at) {
+        if (at < folder.size() && folder[at] != '/' && folder[at] != '\\')
+            continue;
+        const std::string part = folder.substr(0, at);
+        if (part.size() == 2 && part[1] == ':')
+            continue;
+        if (!CreateDirectoryW(system_path(part.c_str()).c_str(), nullptr) &&
+            GetLastError() != ERROR_ALREADY_EXISTS && GetLastError() != ERROR_ACCESS_DENIED) {
+            errno = EACCES;
+            return false;
+        }
+    }
+    return true;
+}
+
+bool resolve_path(const std::string& path, std::string& resolved) {
+    const HANDLE handle = open_to_look(path);
+    if (handle == INVALID_HANDLE_VALUE) {
+        errno = ENOENT;
+        return false;
+    }
+    std::vector<wchar_t> full(32768);
+    const DWORD length = GetFinalPathNameByHandleW(handle, full.data(),
+                                                   static_cast<DWORD>(full.size()), 0);
+    CloseHandle(handle);
+    if (length == 0 || length >= full.size()) {
+        errno = EACCES;
+        return false;
+    }
+    std::wstring text(full.data(), length);
+    // "\\?\C:\..." as "C:/...": the form the rest of the code compares.
+    if (starts_with(text, L"\\\\?\\UNC\\"))
+        text = L"\\\\" + text.substr(8);
+    else if (starts_with(text, L"\\\\?\\"))
+        text = text.substr(4);
+    for (wchar_t& c : text)
+        if (c == L'\\')
+            c = L'/';
+    resolved = to_utf8(text.c_str());
+    return true;
 }
 
 bool input_unchanged(std::FILE* file, const InputFacts& at_open, std::uint64_t bytes_read) {

@@ -1,0 +1,451 @@
+#include "library_build.hpp"
+
+#include "array_writer.hpp"
+#include "library_index.hpp"
+#include "naming.hpp"
+#include "object_file.hpp"
+#include "platform.hpp"
+#include "step_io.hpp"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <vector>
+
+namespace vormesta {
+namespace {
+
+using namespace step;
+
+// How the files of one line of the settings are embedded.
+struct Flags {
+    bool text = false;
+    bool declare = false;
+    bool hidden = false;
+    std::uint32_t align = 16;
+};
+
+struct Folder {
+    std::string path;
+    std::string prefix; // its path below the library's base
+    Flags flags;
+    std::vector<std::string> patterns;
+    std::vector<std::string> excludes;
+};
+
+struct Listed {
+    std::string path;
+    std::string relative;
+    Flags flags;
+};
+
+struct Settings {
+    std::string text; // as read: part of the record
+    std::string name;
+    std::string probe; // empty on the header road: the data compiled from a C source
+    std::string object;
+    std::string source;
+    std::string header;
+    std::string declarations;
+    std::string record;
+    std::vector<Listed> files;
+    std::vector<Folder> folders;
+};
+
+// A file found, with what the record keeps of it.
+struct Found {
+    IndexEntry entry;
+    Flags flags;
+    platform::InputFacts facts;
+};
+
+std::vector<std::string> split(const std::string& line, char separator) {
+    std::vector<std::string> fields(1);
+    for (const char c : line) {
+        if (c == separator)
+            fields.emplace_back();
+        else
+            fields.back() += c;
+    }
+    return fields;
+}
+
+bool parse_flags(const std::string& words, Flags& flags, const std::string& path) {
+    for (const std::string& word : split(words, ' ')) {
+        if (word == "text") {
+            flags.text = true;
+        } else if (word == "declare") {
+            flags.declare = true;
+        } else if (word == "hidden") {
+            flags.hidden = true;
+        } else if (word.rfind("align=", 0) == 0) {
+            const unsigned long align = std::strtoul(word.c_str() + 6, nullptr, 10);
+            if (align == 0 || align > 4096 || (align & (align - 1)) != 0)
+                return fail(path, word + " is no alignment: a power of two up to 4096");
+            flags.align = static_cast<std::uint32_t>(align);
+        } else if (!word.empty()) {
+            return fail(path, "'" + word + "' is no flag: text, declare, hidden or align=N");
+        }
+    }
+    return true;
+}
+
+// One setting a line, its words split by tabs; paths may hold anything but a line end.
+bool read_settings(const std::string& path, Settings& settings) {
+    if (!read_whole(path, settings.text))
+        return false;
+    const std::vector<std::string> lines = split(settings.text, '\n');
+    if (lines.empty() || lines[0] != "vormesta-library 1")
+        return fail(path, "is no library's settings (its first line is not 'vormesta-library 1')");
+    for (std::size_t i = 1; i < lines.size(); ++i) {
+        const std::vector<std::string> words = split(lines[i], '\t');
+        const std::string& key = words[0];
+        std::string* single = key == "name"           ? &settings.name
+                              : key == "probe"        ? &settings.probe
+                              : key == "object"       ? &settings.object
+                              : key == "source"       ? &settings.source
+                              : key == "header"       ? &settings.header
+                              : key == "declarations" ? &settings.declarations
+                              : key == "record"       ? &settings.record
+                                                      : nullptr;
+        bool known = true;
+        if (lines[i].empty()) {
+            continue;
+        } else if (single && words.size() == 2) {
+            *single = words[1];
+        } else if (key == "file" && words.size() == 4) {
+            settings.files.push_back({words[1], words[2], {}});
+            known = parse_flags(words[3], settings.files.back().flags, path);
+        } else if (key == "folder" && words.size() == 4) {
+            settings.folders.push_back({words[1], words[2], {}, {}, {}});
+            known = parse_flags(words[3], settings.folders.back().flags, path);
+        } else if ((key == "pattern" || key == "exclude") && words.size() == 2 &&
+                   !settings.folders.empty()) {
+            (key == "pattern" ? settings.folders.back().patterns : settings.folders.back().excludes)
+                .push_back(words[1]);
+        } else {
+            return fail(path, "line " + std::to_string(i + 1) + " is no setting");
+        }
+        if (!known)
+            return false;
+    }
+    if (settings.name.empty() || settings.source.empty() || settings.header.empty() ||
+        settings.record.empty() || (!settings.probe.empty() && settings.object.empty()))
+        return fail(path, "lacks a name, source, header or record (or the object for a probe)");
+    return true;
+}
+
+bool picked(const Folder& folder, const std::string& relative) {
+    auto matches = [&](const std::string& pattern) { return pattern_matches(pattern, relative); };
+    return (folder.patterns.empty() ||
+            std::any_of(folder.patterns.begin(), folder.patterns.end(), matches)) &&
+           std::none_of(folder.excludes.begin(), folder.excludes.end(), matches);
+}
+
+// Whether `path` lies below the folder `root` (both resolved).
+bool inside(const std::string& path, const std::string& root) {
+    return path.size() > root.size() && path.compare(0, root.size(), root) == 0 &&
+           (path[root.size()] == '/' || root.back() == '/');
+}
+
+// Walks `at` (`below` from the folder's top), in name order, into `found`.
+bool walk(const Folder& folder, const std::string& root, const std::string& at,
+          const std::string& below, std::vector<Found>& found) {
+    std::vector<platform::FolderEntry> entries;
+    if (!platform::list_folder(at, entries))
+        return fail(at, std::string("cannot be listed: ") + std::strerror(errno));
+    std::sort(entries.begin(), entries.end(),
+              [](const auto& a, const auto& b) { return a.name < b.name; });
+    bool all = true;
+    for (const platform::FolderEntry& entry : entries) {
+        if (left_out(entry.name, folder.flags.hidden))
+            continue;
+        const std::string path = at + "/" + entry.name;
+        const std::string relative = below + entry.name;
+        if (entry.kind == platform::FolderEntry::Kind::folder) {
+            all = walk(folder, root, path, relative + "/", found) && all;
+            continue;
+        }
+        if (!picked(folder, relative))
+            continue;
+        Found file;
+        if (entry.kind == platform::FolderEntry::Kind::link) {
+            std::string target;
+            if (!platform::resolve_path(path, target)) {
+                all = fail(path, "is a link to nothing that can be read; remove it or leave it "
+                                 "out with EXCLUDE");
+                continue;
+            }
+            if (!inside(target, root)) {
+                all = fail(path, "is a link to " + target + ", outside the folder " +
+                                     folder.path + "; copy the file in or name it on its own");
+                continue;
+            }
+        }
+        if (entry.kind == platform::FolderEntry::Kind::other ||
+            !platform::look_at_path(path, file.facts) || !file.facts.is_regular) {
+            all = fail(path, file.facts.is_directory
+                                 ? "is a link to a folder, which is not followed"
+                                 : "is a FIFO, socket or device, not a file; nothing was read "
+                                   "from it");
+            continue;
+        }
+        file.entry.relative = folder.prefix + relative;
+        file.entry.from = path;
+        file.flags = folder.flags;
+        found.push_back(std::move(file));
+    }
+    return all;
+}
+
+// Every file of the library, sorted, with its array name where it is declared.
+bool find_files(const Settings& settings, std::vector<Found>& found) {
+    bool all = true;
+    for (const Listed& listed : settings.files) {
+        Found file;
+        file.entry.relative = listed.relative;
+        file.entry.from = listed.path;
+        file.flags = listed.flags;
+        if (!platform::look_at_path(listed.path, file.facts))
+            all = fail(listed.path, std::strerror(errno));
+        else if (!file.facts.is_regular)
+            all = fail(listed.path, "is a FIFO, socket, device or folder, not a file");
+        else
+            found.push_back(std::move(file));
+    }
+    for (const Folder& folder : settings.folders) {
+        std::string root;
+        if (!platform::resolve_path(folder.path, root))
+            all = fail(folder.path, std::string("is no folder: ") + std::strerror(errno));
+        else
+            all = walk(folder, root, folder.path, "", found) && all;
+    }
+    if (!all)
+        return false;
+    for (Found& file : found) {
+        file.entry.size = file.facts.size;
+        file.entry.text = file.flags.text;
+        Names names;
+        if (file.flags.declare) {
+            if (!names_of(file.entry.relative, names))
+                return false;
+            file.entry.array = names.array;
+        }
+    }
+    std::vector<IndexEntry> entries;
+    for (const Found& file : found)
+        entries.push_back(file.entry);
+    std::string refused;
+    if (!sort_entries(settings.name, entries, refused))
+        return fail(settings.name, refused);
+    std::sort(found.begin(), found.end(), [](const Found& a, const Found& b) {
+        return a.entry.relative < b.entry.relative;
+    });
+    return true;
+}
+
+std::string number(std::uint64_t value) {
+    return std::to_string(value) + '\0';
+}
+
+// What the outputs are made of: the settings, the target, and each file's path, size and times.
+// A build whose record comes out the same has nothing to write.
+std::string record_of(const Settings& settings, const ObjectTarget& target,
+                      const std::vector<Found>& found) {
+    std::string record = settings.text + '\0';
+    if (!settings.probe.empty())
+        record += number(static_cast<std::uint64_t>(target.format)) + number(target.is_64) +
+                  number(target.big_endian) + number(target.machine) + number(target.flags) +
+                  number(target.os_abi) + number(target.abi_version) + number(target.cpu_type) +
+                  number(target.cpu_subtype) + target.platform_command + '\0' +
+                  target.symbol_prefix + '\0';
+    for (const Found& file : found)
+        record += file.entry.from + '\0' + file.entry.relative + '\0' + number(file.facts.size) +
+                  number(file.facts.modified) + number(file.facts.changed);
+    return record;
+}
+
+bool exists(const std::string& path) {
+    platform::InputFacts facts;
+    return platform::look_at_path(path, facts);
+}
+
+std::string folder_of(const std::string& path) {
+    const std::size_t slash = path.find_last_of("/\\");
+    return slash == std::string::npos ? "" : path.substr(0, slash + 1);
+}
+
+// The declared files' headers, and the record of them: a header whose file has gone is removed,
+// so that a source still including it fails to build rather than build with other bytes.
+std::string declaration_path(const Settings& settings, const IndexEntry& entry) {
+    Names names;
+    names_of(entry.relative, names);
+    return settings.declarations + "/" + names.header;
+}
+
+bool write_declarations(const Settings& settings, const std::vector<Found>& found) {
+    const std::string list = settings.record + ".headers";
+    std::string before;
+    if (exists(list) && !read_whole(list, before))
+        return false;
+    std::string now;
+    for (const Found& file : found) {
+        if (file.entry.array.empty())
+            continue;
+        const std::string path = declaration_path(settings, file.entry);
+        if (!platform::make_folders(folder_of(path)))
+            return fail(path, std::string("cannot be made: ") + std::strerror(errno));
+        if (!write_text(path, declaration_text(file.entry.relative, file.entry.array,
+                                               array_size(file.entry.size, file.entry.text))))
+            return false;
+        now += path + '\0';
+    }
+    for (const std::string& path : split(before, '\0'))
+        if (!path.empty() && now.find(path + '\0') == std::string::npos)
+            std::remove(path.c_str());
+    return write_text(list, now);
+}
+
+// The file's bytes, copied after a check that it is the file the walk saw.
+bool copy_file(const Found& file, const std::string& to, std::FILE* out) {
+    Input input;
+    if (!open_input(file.entry.from, input))
+        return false;
+    if (input.facts.size != file.facts.size)
+        return fail(file.entry.from, "changed while it was read");
+    return copy_data(file.entry.from, input, to, out);
+}
+
+std::uint64_t align_up(std::uint64_t value, std::uint32_t alignment) {
+    return (value + alignment - 1) / alignment * alignment;
+}
+
+// The object road: every file's bytes in one object, each at its alignment, behind the
+// library's symbol (and its own array, where declared).
+bool write_object(const Settings& settings, const ObjectTarget& target,
+                  std::vector<Found>& found) {
+    std::vector<ObjectSymbol> symbols{{library_data_symbol(settings.name), 0, 0}};
+    std::uint64_t size = 0;
+    std::uint32_t alignment = 1;
+    for (Found& file : found) {
+        file.entry.offset = align_up(size, file.flags.align);
+        file.entry.symbol = symbols[0].name;
+        size = file.entry.offset + array_size(file.entry.size, file.entry.text);
+        alignment = std::max(alignment, file.flags.align);
+        if (!file.entry.array.empty())
+            symbols.push_back({file.entry.array, file.entry.offset,
+                               array_size(file.entry.size, file.entry.text)});
+    }
+    size = std::max<std::uint64_t>(size, 1);
+    symbols[0].size = size;
+    ObjectLayout layout;
+    std::string refused;
+    if (!lay_out_object(target, symbols, size, alignment, layout, refused))
+        return fail(settings.name, refused);
+    const std::string& object = settings.object;
+    return write_file(object, platform::FileId{}, [&](std::FILE* out) {
+        std::uint64_t at = 0;
+        if (!put(out, layout.before, object))
+            return false;
+        for (const Found& file : found) {
+            const std::uint64_t bound = array_size(file.entry.size, file.entry.text);
+            if (!put(out, std::string(file.entry.offset - at, '\0'), object) ||
+                !copy_file(file, object, out) ||
+                !put(out, std::string(bound - file.entry.size, '\0'), object))
+                return false;
+            at = file.entry.offset + bound;
+        }
+        return put(out, std::string(size - at, '\0'), object) && put(out, layout.after, object);
+    });
+}
+
+// One file's array as C: its bytes, sixteen to a line, and a text file's NUL.
+bool write_array_text(const Found& file, const std::string& to, std::FILE* out) {
+    Input input;
+    if (!open_input(file.entry.from, input))
+        return false;
+    std::vector<unsigned char> block(1 << 16);
+    std::vector<char> text(max_formatted_size(block.size(), 1));
+    std::uint64_t read = 0;
+    std::size_t got;
+    while ((got = std::fread(block.data(), 1, block.size(), input.file.get())) > 0) {
+        const std::size_t length = format_items(block.data(), got, read, "\n", text.data());
+        if (std::fwrite(text.data(), 1, length, out) != length)
+            return fail(to, "could not be written");
+        read += got;
+    }
+    if (std::ferror(input.file.get()))
+        return fail(file.entry.from, "could not be read");
+    if (read != file.facts.size ||
+        !platform::input_unchanged(input.file.get(), input.facts, read))
+        return fail(file.entry.from, "changed while it was read");
+    const std::string nul = array_size(read, file.entry.text) > read ? "0x00," : "";
+    return put(out, nul + "\n", to);
+}
+
+// The header road: the bytes compiled from the index's own source, where no object can be
+// written like the compiler's. Alignment and a text file's NUL as on the object road.
+bool write_source_with_data(const Settings& settings, std::vector<Found>& found) {
+    std::vector<IndexEntry> entries;
+    std::string start = index_source_start(settings.name, entries, false) +
+                        "#if defined(_MSC_VER)\n#define VORMESTA_ALIGNED(n) __declspec(align(n))\n"
+                        "#elif defined(__GNUC__)\n"
+                        "#define VORMESTA_ALIGNED(n) __attribute__((aligned(n)))\n"
+                        "#else\n#define VORMESTA_ALIGNED(n)\n#endif\n";
+    const std::string& source = settings.source;
+    return write_file(source, platform::FileId{}, [&](std::FILE* out) {
+        if (!put(out, start, source))
+            return false;
+        for (std::size_t i = 0; i < found.size(); ++i) {
+            IndexEntry& entry = found[i].entry;
+            const bool declared = !entry.array.empty();
+            entry.symbol = declared ? entry.array : "vormesta_file_" + std::to_string(i);
+            const std::string head =
+                (declared ? std::string("#ifdef __cplusplus\nextern \"C\"\n#endif\n")
+                          : std::string("static ")) +
+                "VORMESTA_ALIGNED(" + std::to_string(found[i].flags.align) +
+                ") const unsigned char " + entry.symbol + "[" +
+                std::to_string(array_size(entry.size, entry.text)) + "] = {\n";
+            if (!put(out, head, source) || !write_array_text(found[i], source, out) ||
+                !put(out, "};\n", source))
+                return false;
+            entries.push_back(entry);
+        }
+        return put(out, index_source_table(settings.name, entries), source);
+    });
+}
+
+} // namespace
+
+int library_command(const std::string& path) {
+    Settings settings;
+    ObjectTarget target;
+    std::vector<Found> found;
+    if (!read_settings(path, settings) ||
+        (!settings.probe.empty() && !read_probe(settings.probe, target)) ||
+        !find_files(settings, found))
+        return 1;
+    const std::string record = record_of(settings, target, found);
+    std::string before;
+    const bool made = exists(settings.source) && exists(settings.header) &&
+                      (settings.probe.empty() || exists(settings.object));
+    if (made && exists(settings.record) && read_whole(settings.record, before) && before == record)
+        return 0;
+    // The record goes first, so that a failure below leaves none and the next build tries again.
+    std::remove(settings.record.c_str());
+    bool written = settings.probe.empty() ? write_source_with_data(settings, found)
+                                          : write_object(settings, target, found);
+    if (written && !settings.probe.empty()) {
+        std::vector<IndexEntry> entries;
+        for (const Found& file : found)
+            entries.push_back(file.entry);
+        written = write_text(settings.source, index_source_start(settings.name, entries, true) +
+                                                  index_source_table(settings.name, entries));
+    }
+    written = written && write_text(settings.header, index_header(settings.name)) &&
+              write_text(folder_of(settings.header) + "files.hpp", files_header) &&
+              write_declarations(settings, found) && write_text(settings.record, record);
+    return written ? 0 : 1;
+}
+
+} // namespace vormesta

@@ -1,0 +1,14 @@
+// `vormesta-step library SETTINGS`: a whole library in one step. It walks the library's folders
+// at every build, keeps a record of what it read (paths, sizes, times, the target), and writes
+// its outputs again only when that record changes, so that an unchanged build rebuilds nothing
+// downstream and no file name ever passes through a build file or a command line.
+#pragma once
+
+#include <string>
+
+namespace vormesta {
+
+// Runs the step the settings at `path` describe; the exit status.
+int library_command(const std::string& path);
+
+} // namespace vormesta

@@ -1,0 +1,383 @@
+#include "library_index.hpp"
+
+#include "naming.hpp"
+
+#include <algorithm>
+#include <cstdio>
+#include <set>
+
+namespace vormesta {
+
+std::string library_identifier(const std::string& library) {
+    return make_identifier(library);
+}
+
+std::string library_data_symbol(const std::string& library) {
+    return "vormesta_" + library_identifier(library) + "_data";
+}
+
+// FNV-1a over the path: a file's symbol is the library's and the path's, whatever its name.
+std::string library_file_symbol(const std::string& library, const std::string& relative) {
+    std::uint64_t hash = 0xcbf29ce484222325u;
+    for (const char c : relative) {
+        hash ^= static_cast<unsigned char>(c);
+        hash *= 0x100000001b3u;
+    }
+    char digits[17];
+    std::snprintf(digits, sizeof digits, "%016llx", static_cast<unsigned long long>(hash));
+    return "vormesta_" + library_identifier(library) + "_f" + digits;
+}
+
+bool sort_entries(const std::string& library, std::vector<IndexEntry>& entries,
+                  std::string& refused) {
+    std::sort(entries.begin(), entries.end(),
+              [](const IndexEntry& a, const IndexEntry& b) { return a.relative < b.relative; });
+    for (std::size_t i = 1; i < entries.size(); ++i)
+        if (entries[i].relative == entries[i - 1].relative) {
+            refused = entries[i].from + ": " + entries[i].relative + " is in library " + library +
+                      " twice (" + entries[i - 1].from + ")";
+            return false;
+        }
+    const std::string id = library_identifier(library);
+    std::set<std::string> own;
+    for (const char* word : {"_find", "_count", "_at", "_below", "_files"})
+        own.insert(id + word);
+    std::vector<const IndexEntry*> declared;
+    for (const IndexEntry& entry : entries)
+        if (!entry.array.empty())
+            declared.push_back(&entry);
+    std::sort(declared.begin(), declared.end(),
+              [](const IndexEntry* a, const IndexEntry* b) { return a->array < b->array; });
+    for (std::size_t i = 0; i < declared.size(); ++i) {
+        if (own.count(declared[i]->array)) {
+            refused = declared[i]->from + ": its array " + declared[i]->array +
+                      " is a function of library " + library + "'s index; rename the file";
+            return false;
+        }
+        if (i > 0 && declared[i]->array == declared[i - 1]->array) {
+            refused = declared[i - 1]->from + " and " + declared[i]->from +
+                      " both give the array " + declared[i]->array + "; rename one of them";
+            return false;
+        }
+    }
+    return true;
+}
+
+bool left_out(const std::string& name, bool hidden) {
+    if (name.empty())
+        return true;
+    const bool lock = name.size() > 2 && name[0] == '.' && name[1] == '#';
+    const bool autosave = name.size() > 2 && name.front() == '#' && name.back() == '#';
+    const bool backup = name.back() == '~';
+    return lock || autosave || backup || (name[0] == '.' && !hidden);
+}
+
+namespace {
+
+// `name` (one folder or file name) against `pattern`, with no '/' in either.
+bool name_matches(const char* pattern, const char* name) {
+    for (;; ++pattern, ++name) {
+        switch (*pattern) {
+        case '\0':
+            return *name == '\0';
+        case '*':
+            while (pattern[1] == '*')
+                ++pattern;
+            for (const char* rest = name;; ++rest) {
+                if (name_matches(pattern + 1, rest))
+                    return true;
+                if (*rest == '\0')
+                    return false;
+            }
+        case '?':
+            if (*name == '\0')
+                return false;
+            break;
+        case '[': {
+            const char* end = pattern + 1;
+            while (*end && *end != ']')
+                ++end;
+            if (*end != ']' || *name == '\0') {
+                if (*name != '[')
+                    return false;
+                break;
+            }
+            const bool negated = pattern[1] == '!' || pattern[1] == '^';
+            bool found = false;
+            for (const char* c = pattern + 1 + negated; c < end; ++c) {
+                if (c + 2 < end && c[1] == '-') {
+                    found |= *name >= c[0] && *name <= c[2];
+                    c += 2;
+                } else {
+                    found |= *name == *c;
+                }
+            }
+            if (found == negated)
+                return false;
+            pattern = end;
+            break;
+        }
+        case '\\':
+            if (pattern[1] != '\0')
+                ++pattern;
+            [[fallthrough]];
+        default:
+            if (*pattern != *name)
+                return false;
+        }
+    }
+}
+
+std::vector<std::string> split_path(const std::string& path) {
+    std::vector<std::string> parts(1);
+    for (const char c : path) {
+        if (c == '/')
+            parts.emplace_back();
+        else
+            parts.back() += c;
+    }
+    return parts;
+}
+
+} // namespace
+
+bool pattern_matches(const std::string& pattern, const std::string& relative) {
+    const std::vector<std::string> want = split_path(pattern);
+    const std::vector<std::string> have = split_path(relative);
+    if (!name_matches(want.back().c_str(), have.back().c_str()))
+        return false;
+    if (want.size() == 1)
+        return true;
+    // The leading folders of the pattern, from the top; any depth below them.
+    if (have.size() < want.size())
+        return false;
+    for (std::size_t i = 0; i + 1 < want.size(); ++i)
+        if (!name_matches(want[i].c_str(), have[i].c_str()))
+            return false;
+    return true;
+}
+
+std::string c_string(const std::string& text) {
+    std::string out = "\"";
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte >= 0x20 && byte < 0x7F && c != '"' && c != '\\' && c != '?') {
+            out += c;
+            continue;
+        }
+        char escaped[8];
+        std::snprintf(escaped, sizeof escaped, "\\%03o", byte);
+        out += escaped;
+    }
+    return out + "\"";
+}
+
+// A comment may not end early, nor hold a trigraph or a line end.
+std::string as_comment(const std::string& text) {
+    std::string out;
+    for (const char c : text) {
+        if ((c == '/' && !out.empty() && out.back() == '*') ||
+            (c == '?' && !out.empty() && out.back() == '?'))
+            out += '_';
+        out += c == '\n' || c == '\r' ? ' ' : c;
+    }
+    return out;
+}
+
+std::string declaration_text(const std::string& relative, const std::string& array,
+                             std::uint64_t bound) {
+    const std::string guard = "VORMESTA_DECLARES_" + array;
+    return "/* The bytes of " + as_comment(relative) + ", embedded by vormesta. */\n#ifndef " +
+           guard + "\n#define " + guard + "\n#ifdef __cplusplus\nextern \"C\" {\n#endif\n" +
+           "extern const unsigned char " + array + "[" + std::to_string(bound) +
+           "];\n#ifdef __cplusplus\n}\n#endif\n#endif\n";
+}
+
+std::string index_header(const std::string& library) {
+    const std::string id = library_identifier(library);
+    const std::string guard = "VORMESTA_LIBRARY_" + id + "_H";
+    return "/* The files of library " + as_comment(library) +
+           ", embedded by vormesta: found by their paths below the base, or walked in order. */\n"
+           "#ifndef " + guard + "\n#define " + guard + "\n#include <stddef.h>\n"
+           "#ifndef VORMESTA_FILE_DEFINED\n#define VORMESTA_FILE_DEFINED\n"
+           "struct vormesta_file {\n"
+           "    const char* path; /* below the base, '/' between folders */\n"
+           "    const unsigned char* data; /* never null, even for an empty file */\n"
+           "    size_t size; /* a text file's NUL not counted */\n};\n"
+           "#endif\n#ifdef __cplusplus\nextern \"C\" {\n#endif\n"
+           "/* The file at `path`, or null. */\n"
+           "const struct vormesta_file* " + id + "_find(const char* path);\n"
+           "size_t " + id + "_count(void);\n"
+           "/* The files sorted by path (byte by byte), for i below the count; null past it. */\n"
+           "const struct vormesta_file* " + id + "_at(size_t i);\n"
+           "/* The files below `folder` (\"css\" or \"css/\"; \"\" for all), in order: the first, "
+           "and their number in *count; null where there are none. */\n"
+           "const struct vormesta_file* " + id + "_below(const char* folder, size_t* count);\n"
+           "#ifdef __cplusplus\n}\n"
+           "#if __cplusplus >= 201703L || (defined(_MSVC_LANG) && _MSVC_LANG >= 201703L)\n"
+           "#include \"vormesta/files.hpp\"\n"
+           "inline const vormesta::files " + id + "_files{&" + id + "_count, &" + id + "_at};\n"
+           "#endif\n#endif\n#endif\n";
+}
+
+const char files_header[] =
+    R"(/* A library of files embedded by vormesta, for C++17: a sorted range of vormesta_file. */
+#ifndef VORMESTA_FILES_HPP
+#define VORMESTA_FILES_HPP
+#include <cstddef>
+#include <string_view>
+#if __has_include(<span>) && (__cplusplus >= 202002L || (defined(_MSVC_LANG) && _MSVC_LANG >= 202002L))
+#include <span>
+#define VORMESTA_HAS_SPAN 1
+#endif
+namespace vormesta {
+// A run of files, in order.
+struct file_range {
+    const vormesta_file* first;
+    std::size_t count;
+    const vormesta_file* begin() const { return first; }
+    const vormesta_file* end() const { return first + count; }
+    std::size_t size() const { return count; }
+};
+class files {
+  public:
+    constexpr files(std::size_t (*count)(), const vormesta_file* (*at)(std::size_t))
+        : count_(count), at_(at) {}
+    std::size_t size() const { return count_(); }
+    const vormesta_file* begin() const { return at_(0); }
+    const vormesta_file* end() const { return begin() + size(); }
+    const vormesta_file& operator[](std::size_t i) const { return *at_(i); }
+    // The file at `path` below the base, or null: a binary search, by bytes.
+    const vormesta_file* find(std::string_view path) const {
+        const vormesta_file* first = partition([&](std::string_view at) { return at < path; });
+        return first != end() && path == first->path ? first : nullptr;
+    }
+    // The files below `folder` ("css" or "css/"; "" for all), in order.
+    file_range below(std::string_view folder) const {
+        if (!folder.empty() && folder.back() == '/')
+            folder.remove_suffix(1);
+        const vormesta_file* first =
+            partition([&](std::string_view at) { return place(at, folder) < 0; });
+        const vormesta_file* last =
+            partition([&](std::string_view at) { return place(at, folder) <= 0; });
+        return {first, static_cast<std::size_t>(last - first)};
+    }
+
+  private:
+    // Where `path` stands to the files below `folder`: before them, among them, after them.
+    static int place(std::string_view path, std::string_view folder) {
+        if (folder.empty())
+            return 0;
+        const int order = path.substr(0, folder.size()).compare(folder);
+        if (order != 0 || path.size() == folder.size())
+            return order != 0 ? order : -1;
+        const auto next = static_cast<unsigned char>(path[folder.size()]);
+        return next == '/' ? 0 : next < '/' ? -1 : 1;
+    }
+    // The first file for which `before` is false; they are sorted so that it holds for a prefix.
+    template <typename Before>
+    const vormesta_file* partition(Before before) const {
+        const vormesta_file* first = begin();
+        std::size_t count = size();
+        while (count > 0) {
+            const std::size_t half = count / 2;
+            if (before(std::string_view(first[half].path))) {
+                first += half + 1;
+                count -= half + 1;
+            } else {
+                count = half;
+            }
+        }
+        return first;
+    }
+    std::size_t (*count_)();
+    const vormesta_file* (*at_)(std::size_t);
+};
+// The bytes as text, without a text file's NUL.
+inline std::string_view text(const vormesta_file& file) {
+    return {reinterpret_cast<const char*>(file.data), file.size};
+}
+#ifdef VORMESTA_HAS_SPAN
+inline std::span<const unsigned char> bytes(const vormesta_file& file) {
+    return {file.data, file.size};
+}
+#endif
+} // namespace vormesta
+#endif
+)";
+
+std::string index_source_start(const std::string& library,
+                               const std::vector<IndexEntry>& entries, bool external) {
+    std::string text = "/* The index of library " + as_comment(library) +
+                       ", embedded by vormesta. */\n#include <stdlib.h>\n#include <string.h>\n"
+                       "#include \"vormesta/" + library + ".h\"\n";
+    if (!external)
+        return text;
+    // Hidden where the compiler can say so: position-independent code reaches them directly.
+    text += "#if defined(__GNUC__) && !defined(_WIN32) && !defined(__CYGWIN__)\n"
+            "#define VORMESTA_HIDDEN __attribute__((visibility(\"hidden\")))\n#else\n"
+            "#define VORMESTA_HIDDEN\n#endif\n#ifdef __cplusplus\nextern \"C\" {\n#endif\n";
+    std::set<std::string> declared;
+    for (const IndexEntry& entry : entries)
+        if (declared.insert(entry.symbol).second)
+            text += "extern VORMESTA_HIDDEN const unsigned char " + entry.symbol + "[];\n";
+    return text + "#ifdef __cplusplus\n}\n#endif\n";
+}
+
+std::string index_source_table(const std::string& library,
+                               const std::vector<IndexEntry>& entries) {
+    const std::string id = library_identifier(library);
+    std::string text = "static const struct vormesta_file vormesta_files[" +
+                       std::to_string(std::max<std::size_t>(entries.size(), 1)) + "] = {\n";
+    for (const IndexEntry& entry : entries)
+        text += "    {" + c_string(entry.relative) + ", " + entry.symbol + " + " +
+                std::to_string(entry.offset) + ", " + std::to_string(entry.size) + "},\n";
+    if (entries.empty())
+        text += "    {0, 0, 0},\n";
+    const std::string count = std::to_string(entries.size());
+    text += "};\n"
+            "static int vormesta_order(const void* path, const void* file) {\n"
+            "    return strcmp((const char*)path, ((const struct vormesta_file*)file)->path);\n"
+            "}\n"
+            "/* Where `path` stands to the files below `folder` (`length` bytes): before, among, "
+            "after. */\n"
+            "static int vormesta_place(const char* path, const char* folder, size_t length) {\n"
+            "    int order = strncmp(path, folder, length);\n"
+            "    if (order != 0 || length == 0 || folder[length - 1] == '/')\n"
+            "        return order;\n"
+            "    return path[length] == '/' ? 0 : (unsigned char)path[length] < '/' ? -1 : 1;\n"
+            "}\n"
+            "const struct vormesta_file* " + id + "_find(const char* path) {\n"
+            "    return path ? (const struct vormesta_file*)bsearch(path, vormesta_files, " +
+            count + ", sizeof vormesta_files[0], vormesta_order) : 0;\n}\n"
+            "size_t " + id + "_count(void) {\n    return " + count + ";\n}\n"
+            "const struct vormesta_file* " + id + "_at(size_t i) {\n"
+            "    return i < " + count + " ? &vormesta_files[i] : 0;\n}\n"
+            "const struct vormesta_file* " + id + "_below(const char* folder, size_t* count) {\n"
+            "    size_t first = 0, last = " + count + ", length, low, high;\n"
+            "    if (!folder)\n"
+            "        folder = \"\";\n"
+            "    length = strlen(folder);\n"
+            "    while (first < last) {\n"
+            "        size_t middle = first + (last - first) / 2;\n"
+            "        if (vormesta_place(vormesta_files[middle].path, folder, length) < 0)\n"
+            "            first = middle + 1;\n"
+            "        else\n"
+            "            last = middle;\n"
+            "    }\n"
+            "    low = first;\n"
+            "    high = " + count + ";\n"
+            "    while (first < high) {\n"
+            "        size_t middle = first + (high - first) / 2;\n"
+            "        if (vormesta_place(vormesta_files[middle].path, folder, length) <= 0)\n"
+            "            first = middle + 1;\n"
+            "        else\n"
+            "            high = middle;\n"
+            "    }\n"
+            "    if (count)\n"
+            "        *count = first - low;\n"
+            "    return first > low ? &vormesta_files[low] : 0;\n}\n";
+    return text;
+}
+
+} // namespace vormesta

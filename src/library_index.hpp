@@ -1,0 +1,70 @@
+// The index of a library of files found by path: which files it holds, the rules a folder is
+// walked by, and the C sources and headers that let a program find a file by its path. The index
+// is the library's API: each file's bytes sit behind a symbol of the library's own, so no file
+// name, no other library and no index function can clash with them.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace vormesta {
+
+struct IndexEntry {
+    std::string relative;    // the path below the base, '/' between folders
+    std::string from;        // where it was read, for messages
+    std::uint64_t size = 0;  // the file's, without a text file's NUL
+    bool text = false;       // a NUL follows the bytes
+    std::string symbol;      // the C name the bytes are reached through
+    std::uint64_t offset = 0; // from that symbol
+    std::string array;       // the array its declaration gives, where it is declared
+};
+
+// The C identifier of a library's functions (`<id>_find`), from its name.
+std::string library_identifier(const std::string& library);
+// The hidden symbol of the library's packed data, and of one file's own object.
+std::string library_data_symbol(const std::string& library);
+std::string library_file_symbol(const std::string& library, const std::string& relative);
+
+// Sorts the entries by path (byte by byte) and refuses, in `refused`, the same path twice, two
+// declared files giving one array, and an array the index's own functions take.
+bool sort_entries(const std::string& library, std::vector<IndexEntry>& entries,
+                  std::string& refused);
+
+// Whether a folder walk leaves the file or folder `name` out: editor lock, autosave and backup
+// files always (`.#x`, `#x#`, `x~`), hidden names (a leading '.') unless `hidden` is asked.
+bool left_out(const std::string& name, bool hidden);
+
+// Whether `relative` is picked by `pattern`: a pattern without '/' matches the file's name in any
+// folder; one with '/' matches a leading folder part and then the name, at any depth below it.
+// '*' and '?' do not cross '/'; "[abc]" is a set; a '\' takes the next character as it is.
+bool pattern_matches(const std::string& pattern, const std::string& relative);
+
+// The bound of a file's array: its bytes and a text file's NUL; an empty file's array holds one
+// NUL, since C has no arrays of size 0.
+inline std::uint64_t array_size(std::uint64_t size, bool text) {
+    return size + (text || size == 0 ? 1 : 0);
+}
+
+// The declaration of one file's array, `array` of `bound` bytes, for C and C++.
+std::string declaration_text(const std::string& relative, const std::string& array,
+                             std::uint64_t bound);
+
+// `path` as a C string literal, every byte but plain printable ASCII as an octal escape.
+std::string c_string(const std::string& text);
+// `text` safe inside a C comment.
+std::string as_comment(const std::string& text);
+
+// "vormesta/<library>.h": the index's declarations for C and C++.
+std::string index_header(const std::string& library);
+// "vormesta/files.hpp": the C++ view of any library.
+extern const char files_header[];
+// The start of the index's source: its includes and the symbols it reaches (`extern`, where
+// another object defines them).
+std::string index_source_start(const std::string& library,
+                               const std::vector<IndexEntry>& entries, bool external);
+// The rest: the table of the sorted entries and the functions that read it.
+std::string index_source_table(const std::string& library,
+                               const std::vector<IndexEntry>& entries);
+
+} // namespace vormesta

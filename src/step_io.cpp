@@ -1,0 +1,179 @@
+#include "step_io.hpp"
+
+#include "naming.hpp"
+
+#include <cerrno>
+#include <cstring>
+#include <vector>
+
+namespace vormesta::step {
+
+// Errors as the classic tools give them: the program, the file, what went wrong.
+bool fail(const std::string& file, const std::string& message) {
+    std::fprintf(stderr, "vormesta-step: %s: %s\n", file.c_str(), message.c_str());
+    return false;
+}
+
+
+// A character no build file can carry in a name: control characters (a newline ends a line in
+// every build file there is).
+namespace {
+
+bool acceptable(const std::string& relative) {
+    for (const char c : relative) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte == 0x7F) {
+            char code[8];
+            std::snprintf(code, sizeof code, "0x%02X", byte);
+            return fail(relative, std::string("holds the control character ") + code +
+                                      ", which no build file can name; rename it");
+        }
+    }
+    if (relative.empty())
+        return fail(relative, "is no path");
+    return true;
+}
+
+} // namespace
+
+bool names_of(const std::string& relative, Names& names) {
+    if (!acceptable(relative))
+        return false;
+    const std::size_t base = vormesta::find_base_length(relative);
+    names.header = vormesta::make_output_path(relative, base);
+    names.array = vormesta::make_array_name(relative, base);
+    if (names.header == relative)
+        return fail(relative, "would be its own header; give it another extension");
+    return true;
+}
+
+// Whether `path` is `tail`, or `tail` below some folder (either separator counts), so that a build
+// file's idea of where the header goes never differs from the tool's.
+namespace {
+
+bool ends_with_path(const std::string& path, const std::string& tail) {
+    if (path.size() < tail.size() ||
+        (path.size() > tail.size() && !vormesta::is_separator(path[path.size() - tail.size() - 1])))
+        return false;
+    for (std::size_t i = 0; i < tail.size(); ++i) {
+        const char a = path[path.size() - tail.size() + i];
+        if (a != tail[i] && !(vormesta::is_separator(a) && vormesta::is_separator(tail[i])))
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
+bool placed_right(const std::string& path, const Names& names) {
+    return ends_with_path(path, names.header) ||
+           fail(path, "is not " + names.header + " below a folder, where the header belongs");
+}
+
+bool open_input(const std::string& path, Input& input) {
+    // Looked at before it is opened: opening a FIFO waits for a writer that may never come.
+    platform::InputFacts seen;
+    if (platform::look_at_path(path, seen) && !seen.is_regular && !seen.is_directory)
+        return fail(path, "is a FIFO, socket or device, not a file; nothing was read from it");
+    input.file.reset(platform::open_input(path.c_str()));
+    if (!input.file)
+        return fail(path, std::strerror(errno));
+    if (!platform::inspect_input(input.file.get(), input.facts) || input.facts.is_directory)
+        return fail(path, "cannot be read as a file");
+    return true;
+}
+
+bool read_whole(const std::string& path, std::string& bytes) {
+    Input input;
+    if (!open_input(path, input))
+        return false;
+    char block[65536];
+    std::size_t got;
+    while ((got = std::fread(block, 1, sizeof block, input.file.get())) > 0)
+        bytes.append(block, got);
+    // The end only where the stream says so: a read can fail unflagged.
+    return (std::feof(input.file.get()) && !std::ferror(input.file.get())) ||
+           fail(path, "could not be read");
+}
+
+bool copy_data(const std::string& path, Input& input, const std::string& object, std::FILE* out) {
+    std::vector<char> block(1 << 20);
+    std::uint64_t copied = 0;
+    std::size_t got;
+    while ((got = std::fread(block.data(), 1, block.size(), input.file.get())) > 0) {
+        copied += got;
+        if (copied > input.facts.size)
+            break;
+        if (std::fwrite(block.data(), 1, got, out) != got)
+            return fail(object, "could not be written");
+    }
+    if (std::ferror(input.file.get()))
+        return fail(path, "could not be read");
+    if (copied != input.facts.size ||
+        !platform::input_unchanged(input.file.get(), input.facts, copied))
+        return fail(path, "changed while it was read");
+    return true;
+}
+
+bool put(std::FILE* out, const std::string& bytes, const std::string& path) {
+    return std::fwrite(bytes.data(), 1, bytes.size(), out) == bytes.size() ||
+           fail(path, "could not be written");
+}
+
+bool write_file(const std::string& path, const platform::FileId& input,
+                const std::function<bool(std::FILE*)>& write) {
+    Output out;
+    switch (out.open(path.c_str(), input)) {
+    case Output::Opened::ok:
+        break;
+    case Output::Opened::is_input:
+        return fail(path, "is the input itself");
+    case Output::Opened::failed:
+        return fail(path, "cannot be written");
+    case Output::Opened::out_of_memory:
+        return fail(path, "out of memory");
+    }
+    if (!write(out.file()))
+        return false;
+    return out.commit() || fail(path, "could not be written");
+}
+
+namespace {
+
+bool is_same_text(const std::string& path, const std::string& text) {
+    File file(platform::open_input(path.c_str()));
+    if (!file)
+        return false;
+    std::string now(text.size() + 1, '\0');
+    const std::size_t got = std::fread(now.data(), 1, now.size(), file.get());
+    return got == text.size() && now.compare(0, got, text) == 0;
+}
+
+} // namespace
+
+bool write_text(const std::string& path, const std::string& text,
+                const platform::FileId& input) {
+    if (is_same_text(path, text))
+        return true;
+    return write_file(path, input, [&](std::FILE* out) { return put(out, text, path); });
+}
+
+bool read_probe(const std::string& path, ObjectTarget& target) {
+    std::string bytes;
+    std::string seen;
+    if (!read_whole(path, bytes))
+        return false;
+    // A thin archive (Meson makes them) names its objects instead of holding them.
+    std::string member;
+    if (first_thin_member(bytes, member)) {
+        const std::size_t folder = path.find_last_of("/\\");
+        if (!is_separator(member[0]) && folder != std::string::npos)
+            member = path.substr(0, folder + 1) + member;
+        bytes.clear();
+        if (!read_whole(member, bytes))
+            return false;
+    }
+    return read_object_target(bytes, target, seen) || fail(path, "cannot be matched: " + seen);
+}
+
+} // namespace vormesta::step

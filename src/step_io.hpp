@@ -1,0 +1,58 @@
+// What every command of vormesta-step does with files: errors in one form, inputs read with a
+// check that they did not change, outputs replaced whole and only when their bytes differ.
+#pragma once
+
+#include "object_file.hpp"
+#include "output.hpp"
+#include "platform.hpp"
+
+#include <cstdio>
+#include <functional>
+#include <memory>
+#include <string>
+
+namespace vormesta::step {
+
+struct FileCloser {
+    void operator()(std::FILE* file) const { std::fclose(file); }
+};
+using File = std::unique_ptr<std::FILE, FileCloser>;
+
+// "vormesta-step: FILE: MESSAGE" on the error stream; false.
+bool fail(const std::string& file, const std::string& message);
+
+// A file's header path and array name, by the tool's own rule.
+struct Names {
+    std::string header;
+    std::string array;
+};
+// The names of `relative`; refuses a name no build file can carry (a control character).
+bool names_of(const std::string& relative, Names& names);
+// Whether `path` ends at the header `names` give, below some folder; says so where not.
+bool placed_right(const std::string& path, const Names& names);
+
+struct Input {
+    File file;
+    platform::InputFacts facts;
+};
+
+// Opens `path` for reading; refuses a folder, and a FIFO or device (nothing to wait on).
+bool open_input(const std::string& path, Input& input);
+// The whole of `path`.
+bool read_whole(const std::string& path, std::string& bytes);
+// Copies exactly the input's size to `out`; fewer or more means it changed while it was read.
+bool copy_data(const std::string& path, Input& input, const std::string& object, std::FILE* out);
+// Writes `bytes` to `out`, or says `path` could not be written.
+bool put(std::FILE* out, const std::string& bytes, const std::string& path);
+
+// Writes `path` through `write`, replacing what was there only once all of it is written.
+bool write_file(const std::string& path, const platform::FileId& input,
+                const std::function<bool(std::FILE*)>& write);
+// Writes `text` at `path` unless it holds that already.
+bool write_text(const std::string& path, const std::string& text,
+                const platform::FileId& input = platform::FileId{});
+
+// The target read off a probe: an object, or an archive (thin ones too) holding one.
+bool read_probe(const std::string& path, ObjectTarget& target);
+
+} // namespace vormesta::step
