@@ -120,10 +120,10 @@ function(_vormesta_below base path out_var)
 endfunction()
 
 # Run once the calling folder is configured, so that a file generated further down counts.
-function(_vormesta_check_exists source file)
+function(_vormesta_check_exists caller source file)
   get_source_file_property(generated "${source}" GENERATED)
   if(NOT EXISTS "${source}" AND NOT generated)
-    message(FATAL_ERROR "vormesta_embed: '${file}' (${source}) does not exist, and no "
+    message(FATAL_ERROR "${caller}: '${file}' (${source}) does not exist, and no "
                         "add_custom_command in ${CMAKE_CURRENT_SOURCE_DIR} makes it")
   endif()
 endfunction()
@@ -202,7 +202,7 @@ function(_vormesta_place caller target base_dir files sources_var relatives_var 
     set_property(GLOBAL PROPERTY "VORMESTA_HEADER ${target} ${header}" "${file}")
     # A deferred call reads variables when it runs: hand it the values now.
     cmake_language(EVAL CODE
-      "cmake_language(DEFER CALL _vormesta_check_exists [==[${source}]==] [==[${file}]==])")
+      "cmake_language(DEFER CALL _vormesta_check_exists ${caller} [==[${source}]==] [==[${file}]==])")
     # A file the build makes gets its folder now: not every generator makes it for the
     # command, nor every command for itself.
     get_filename_component(source_dir "${source}" DIRECTORY)
@@ -372,105 +372,80 @@ function(_vormesta_library_road language_var road_var probe_var)
   set(${probe_var} "${probe}" PARENT_SCOPE)
 endfunction()
 
-# Declarations written while configuring, so that editors find them before the first build; the
-# build rewrites one only when its size changes. One run for the text files, one for the rest.
-function(_vormesta_declare_now files relatives declarations texts)
-  _vormesta_step_now(step)
-  set(bytes_arguments "")
-  set(text_arguments "")
-  foreach(file relative declaration text IN ZIP_LISTS files relatives declarations texts)
-    if(EXISTS "${file}" AND NOT EXISTS "${declaration}")
-      if(text)
-        list(APPEND text_arguments "${file}" "${relative}" "${declaration}")
-      else()
-        list(APPEND bytes_arguments "${file}" "${relative}" "${declaration}")
-      endif()
-    endif()
-  endforeach()
-  if(bytes_arguments)
-    execute_process(COMMAND "${step}" declare ${bytes_arguments} ERROR_VARIABLE printed)
+# Writes `text` to `path` unless it holds it already, so that nothing reads it as new.
+function(_vormesta_write_if_changed path text)
+  set(before "")
+  if(EXISTS "${path}")
+    file(READ "${path}" before)
   endif()
-  if(text_arguments)
-    execute_process(COMMAND "${step}" declare --text ${text_arguments} ERROR_VARIABLE printed)
+  if(NOT before STREQUAL text)
+    file(WRITE "${path}" "${text}")
   endif()
 endfunction()
 
-# The files of DIRECTORY that PATTERNS pick (all by default) and EXCLUDE leaves out, found again
-# at every build: a file added or removed configures again by itself.
-function(_vormesta_directory_files directory patterns excludes files_var)
-  get_filename_component(directory "${directory}" ABSOLUTE BASE_DIR "${CMAKE_CURRENT_SOURCE_DIR}")
-  if(NOT IS_DIRECTORY "${directory}")
-    message(FATAL_ERROR "vormesta_add_library: DIRECTORY ${directory} is no folder")
-  endif()
-  if(NOT patterns)
-    set(patterns "*")
-  endif()
-  set(files "")
-  foreach(pattern IN LISTS patterns)
-    file(GLOB_RECURSE found CONFIGURE_DEPENDS LIST_DIRECTORIES false "${directory}/${pattern}")
-    list(APPEND files ${found})
-  endforeach()
-  foreach(pattern IN LISTS excludes)
-    file(GLOB_RECURSE found CONFIGURE_DEPENDS LIST_DIRECTORIES false "${directory}/${pattern}")
-    if(found)
-      list(REMOVE_ITEM files ${found})
+# The words the step takes for a file's or a folder's embedding.
+function(_vormesta_flags text align declare hidden flags_var)
+  set(flags "")
+  foreach(flag text declare hidden)
+    if(${flag})
+      list(APPEND flags ${flag})
     endif()
   endforeach()
-  list(REMOVE_DUPLICATES files)
-  set(${files_var} "${files}" PARENT_SCOPE)
+  if(align)
+    list(APPEND flags "align=${align}")
+  endif()
+  list(JOIN flags " " flags)
+  set(${flags_var} "${flags}" PARENT_SCOPE)
 endfunction()
 
-# The library's index: "vormesta/<name>.h" declares <name>_find, _count and _at (and, for C++,
-# <name>_files), and a source of the table, sorted by path, with each array's size. The step
-# writes them while configuring, for editors, and again in the build whenever a file changes;
-# what comes out the same is left as it was, so the table compiles again only when a size or
-# the set of files changes. Returns the source and the step's stamp.
-function(_vormesta_index name root language files relatives texts declarations index_var
-         stamp_var)
-  set(list_text "")
-  foreach(file relative text IN ZIP_LISTS files relatives texts)
-    set(kind bytes)
-    if(text)
-      set(kind text)
+# A library's folder: its absolute path, and its path below the base (with a '/' after it,
+# empty for the base itself).
+function(_vormesta_library_folder base_dir directory folder_var prefix_var)
+  get_filename_component(folder "${directory}" ABSOLUTE BASE_DIR "${CMAKE_CURRENT_SOURCE_DIR}")
+  if(NOT IS_DIRECTORY "${folder}")
+    message(FATAL_ERROR "vormesta_add_library: DIRECTORY ${folder} is no folder")
+  endif()
+  set(base "${CMAKE_CURRENT_SOURCE_DIR}")
+  if(base_dir)
+    get_filename_component(base "${base_dir}" ABSOLUTE BASE_DIR "${CMAKE_CURRENT_SOURCE_DIR}")
+  endif()
+  set(prefix "")
+  if(NOT folder STREQUAL base)
+    _vormesta_below("${base}" "${folder}" prefix)
+    if(NOT prefix)
+      message(FATAL_ERROR "vormesta_add_library: DIRECTORY ${folder} lies outside its base "
+                          "${base}; name a folder that holds it with BASE_DIR")
     endif()
-    string(APPEND list_text "${file}\t${relative}\t${kind}\n")
-  endforeach()
-  file(CONFIGURE OUTPUT "${root}/index/files.txt" CONTENT "${list_text}" @ONLY)
-  _vormesta_source_extension(${language} extension)
-  set(source "${root}/index/${name}.${extension}")
-  set(header "${declarations}/vormesta/${name}.h")
-  file(MAKE_DIRECTORY "${declarations}/vormesta")
-  _vormesta_step_now(step_now)
-  # Files the build makes are not there yet: the build writes the index then.
-  execute_process(COMMAND "${step_now}" index "${name}" "${root}/index/files.txt" "${source}"
-                          "${header}" RESULT_VARIABLE failed ERROR_VARIABLE message)
-  _vormesta_step(step step_depends)
-  set(stamp "${root}/index/stamp")
-  add_custom_command(OUTPUT "${stamp}"
-                     BYPRODUCTS "${source}" "${header}" "${declarations}/vormesta/files.hpp"
-                     COMMAND ${step} index "${name}" "${root}/index/files.txt" "${source}" "${header}"
-                     COMMAND "${CMAKE_COMMAND}" -E touch "${stamp}"
-                     DEPENDS "${root}/index/files.txt" ${files} ${step_depends}
-                     COMMENT "vormesta: indexing ${name}" VERBATIM)
-  set(${index_var} "${source}" PARENT_SCOPE)
-  set(${stamp_var} "${stamp}" PARENT_SCOPE)
+    string(APPEND prefix "/")
+  endif()
+  set(${folder_var} "${folder}" PARENT_SCOPE)
+  set(${prefix_var} "${prefix}" PARENT_SCOPE)
 endfunction()
 
 function(vormesta_add_library name)
-  cmake_parse_arguments(PARSE_ARGV 1 arg "STATIC;OBJECT;TEXT" "BASE_DIR;ALIGN;DIRECTORY"
-                        "PATTERNS;EXCLUDE")
+  cmake_parse_arguments(PARSE_ARGV 1 arg "STATIC;OBJECT;TEXT;HIDDEN;DECLARE"
+                        "BASE_DIR;ALIGN;DIRECTORY" "PATTERNS;EXCLUDE")
   if(TARGET ${name})
     message(FATAL_ERROR "vormesta_add_library: a target named '${name}' exists already")
   endif()
-  set(listed ${arg_UNPARSED_ARGUMENTS})
-  if(arg_DIRECTORY)
-    _vormesta_directory_files("${arg_DIRECTORY}" "${arg_PATTERNS}" "${arg_EXCLUDE}" found)
-    list(APPEND listed ${found})
+  # The library's symbols and functions come from its name as a C identifier: two libraries
+  # whose names give one identifier would clash in a program.
+  string(MAKE_C_IDENTIFIER "${name}" id)
+  get_property(taken GLOBAL PROPERTY "VORMESTA_LIBRARY_ID ${id}")
+  if(taken)
+    message(FATAL_ERROR "vormesta_add_library: libraries '${taken}' and '${name}' both give "
+                        "the functions ${id}_find, _count and _at; rename one of them")
   endif()
+  set_property(GLOBAL PROPERTY "VORMESTA_LIBRARY_ID ${id}" "${name}")
   _vormesta_call_folder(vormesta_library "${name}" root suffix)
-  _vormesta_place(vormesta_add_library "${name}" "${arg_BASE_DIR}" "${listed}"
-                  files relatives headers arrays)
-  foreach(file array IN ZIP_LISTS listed arrays)
+  set(files "")
+  set(relatives "")
+  if(arg_UNPARSED_ARGUMENTS)
+    _vormesta_place(vormesta_add_library "${name}" "${arg_BASE_DIR}" "${arg_UNPARSED_ARGUMENTS}"
+                    files relatives headers arrays)
+  endif()
+  # Listed files' names are known now: their arrays are checked now (a folder's, by the step).
+  foreach(file array IN ZIP_LISTS arg_UNPARSED_ARGUMENTS arrays)
     get_property(taken GLOBAL PROPERTY "VORMESTA_ARRAY ${name} ${array}")
     if(taken)
       message(FATAL_ERROR "vormesta_add_library: '${file}' and '${taken}' both give the array "
@@ -478,17 +453,21 @@ function(vormesta_add_library name)
     endif()
     set_property(GLOBAL PROPERTY "VORMESTA_ARRAY ${name} ${array}" "${file}")
   endforeach()
-
   _vormesta_library_road(language road probe)
   _vormesta_step(step step_depends)
+  _vormesta_source_extension(${language} extension)
   set(declarations "${root}/include")
-  set(declared "")
-  set(outputs "")
-  set(sources "")
-  set(texts "")
-  foreach(file relative header IN ZIP_LISTS files relatives headers)
-    # TEXT and ALIGN for the library, or for a file by its source property VORMESTA_TEXT or
-    # VORMESTA_ALIGN.
+  set(object "${root}/${name}${CMAKE_${language}_OUTPUT_EXTENSION}")
+  set(source "${root}/index/${name}.${extension}")
+  set(header "${declarations}/vormesta/${name}.h")
+  set(settings "vormesta-library 1\nname\t${name}\nsource\t${source}\nheader\t${header}\n")
+  string(APPEND settings "declarations\t${declarations}\nrecord\t${root}/index/record\n")
+  if(road STREQUAL "object")
+    string(APPEND settings "probe\t${probe}\nobject\t${object}\n")
+  endif()
+  # Files listed by name keep their declarations ("image.h" declares `image`); TEXT and ALIGN
+  # for the library, or for a file by its source property VORMESTA_TEXT or VORMESTA_ALIGN.
+  foreach(file relative IN ZIP_LISTS files relatives)
     get_source_file_property(text "${file}" VORMESTA_TEXT)
     get_source_file_property(align "${file}" VORMESTA_ALIGN)
     if(NOT text)
@@ -497,66 +476,51 @@ function(vormesta_add_library name)
     if(NOT align)
       set(align ${arg_ALIGN})
     endif()
-    set(options "")
-    if(text AND road STREQUAL "object")
-      list(APPEND options --text)
-    else()
-      set(text FALSE)
-    endif()
-    if(align)
-      list(APPEND options --align ${align})
-    endif()
-    list(APPEND texts ${text})
-    set(declaration "${declarations}/${header}")
-    get_filename_component(folder "${declaration}" DIRECTORY)
-    file(MAKE_DIRECTORY "${folder}")
-    list(APPEND declared "${declaration}")
-    if(road STREQUAL "object")
-      # The step writes the object itself: no compiler, cache or distributed build sees the data.
-      set(object "${root}/objects/${relative}${CMAKE_${language}_OUTPUT_EXTENSION}")
-      get_filename_component(folder "${object}" DIRECTORY)
-      file(MAKE_DIRECTORY "${folder}")
-      add_custom_command(OUTPUT "${object}" BYPRODUCTS "${declaration}"
-                         COMMAND ${step} object ${options} "${probe}" "${file}" "${relative}"
-                                 "${object}" "${declaration}"
-                         DEPENDS "${file}" "${probe}" ${step_depends}
-                         COMMENT "vormesta: embedding ${relative}" VERBATIM)
-      list(APPEND outputs "${object}")
-    else()
-      # The tool's header compiled once, after the declaration: a bound that disagrees with the
-      # data does not compile. (No NUL and no alignment of its own here.)
-      set(data "${root}/data/${header}")
-      _vormesta_source_extension(${language} extension)
-      set(source "${root}/sources/${header}.${extension}")
-      _vormesta_embed_command("${root}/data" "${file}" "${relative}" "${header}")
-      add_custom_command(OUTPUT "${data}" APPEND
-                         COMMAND ${step} declare "${file}" "${relative}" "${declaration}")
-      file(CONFIGURE OUTPUT "${source}" CONTENT "#include \"@declaration@\"\n#include \"@data@\"\n"
-           @ONLY)
-      set_source_files_properties("${source}" PROPERTIES OBJECT_DEPENDS "${data}")
-      list(APPEND outputs "${data}")
-      list(APPEND sources "${source}")
-    endif()
+    _vormesta_flags("${text}" "${align}" TRUE FALSE flags)
+    string(APPEND settings "file\t${file}\t${relative}\t${flags}\n")
   endforeach()
-  _vormesta_forget_dropped("${declarations}" "${headers}")
-  _vormesta_declare_now("${files}" "${relatives}" "${declared}" "${texts}")
-  _vormesta_index("${name}" "${root}" "${language}" "${files}" "${relatives}" "${texts}"
-                  "${declarations}" index stamp)
+  # A folder is walked by the step at every build: its files' names never pass through CMake.
+  if(arg_DIRECTORY)
+    _vormesta_library_folder("${arg_BASE_DIR}" "${arg_DIRECTORY}" folder prefix)
+    _vormesta_flags("${arg_TEXT}" "${arg_ALIGN}" "${arg_DECLARE}" "${arg_HIDDEN}" flags)
+    string(APPEND settings "folder\t${folder}\t${prefix}\t${flags}\n")
+    foreach(pattern IN LISTS arg_PATTERNS)
+      string(APPEND settings "pattern\t${pattern}\n")
+    endforeach()
+    foreach(pattern IN LISTS arg_EXCLUDE)
+      string(APPEND settings "exclude\t${pattern}\n")
+    endforeach()
+  endif()
+  _vormesta_write_if_changed("${root}/settings" "${settings}")
+  file(MAKE_DIRECTORY "${declarations}/vormesta" "${root}/index")
+
+  # Runs at every build: a walk and a look at the record, and outputs written again only when
+  # what they are made of changed (so that nothing after it rebuilds for nothing).
+  set(outputs "${source}" "${header}" "${declarations}/vormesta/files.hpp")
   if(road STREQUAL "object")
-    # The objects reach each program as they are, with no copy into an archive; their symbols
-    # are hidden, so a shared library that links them exports none. The index is compiled: it
-    # holds paths and sizes, never the bytes.
-    add_custom_target(${name}_objects DEPENDS ${outputs} "${stamp}")
-    add_library(${name}_index STATIC "${index}")
-    add_dependencies(${name}_index ${name}_objects)
+    list(APPEND outputs "${object}")
+  endif()
+  add_custom_target(${name}_vormesta
+                    COMMAND ${step} library "${root}/settings"
+                    BYPRODUCTS ${outputs}
+                    DEPENDS ${files} ${step_depends}
+                    COMMENT "vormesta: library ${name}" VERBATIM)
+  if(road STREQUAL "object")
+    # The object reaches each program as it is, with no copy into an archive; its symbols are
+    # hidden, so a shared library that links it exports none. The index is compiled: it holds
+    # paths and sizes, never the bytes.
+    add_library(${name}_index STATIC "${source}")
     add_library(${name} INTERFACE)
-    add_dependencies(${name} ${name}_objects)
-    target_link_libraries(${name} INTERFACE ${outputs} ${name}_index)
+    add_dependencies(${name} ${name}_vormesta)
+    target_link_libraries(${name} INTERFACE "${object}" ${name}_index)
     set(compiled ${name}_index)
   else()
-    add_library(${name} STATIC ${sources} "${index}" "${stamp}")
+    add_library(${name} STATIC "${source}")
     set(compiled ${name})
   endif()
+  add_dependencies(${compiled} ${name}_vormesta)
+  # A shared library may link it.
+  set_target_properties(${compiled} PROPERTIES POSITION_INDEPENDENT_CODE ON)
   target_include_directories(${compiled} PRIVATE "${declarations}")
   # The same index whatever the build folder.
   if(CMAKE_${language}_COMPILER_ID MATCHES "GNU|Clang")

@@ -433,6 +433,10 @@ int library_command(const std::string& path) {
         return 0;
     // The record goes first, so that a failure below leaves none and the next build tries again.
     std::remove(settings.record.c_str());
+    for (const std::string* output :
+         {&settings.object, &settings.source, &settings.header, &settings.record})
+        if (!output->empty() && !platform::make_folders(folder_of(*output)))
+            return fail(*output, std::string("cannot be made: ") + std::strerror(errno)), 1;
     bool written = settings.probe.empty() ? write_source_with_data(settings, found)
                                           : write_object(settings, target, found);
     if (written && !settings.probe.empty()) {
