@@ -112,7 +112,7 @@ def _vormesta_library_impl(ctx):
     )
     probe = (probe_outputs.objects or probe_outputs.pic_objects)[0]
 
-    options = (["--text"] if ctx.attr.text else []) + (["--align", str(ctx.attr.align)] if ctx.attr.align else [])
+    options = (["--text"] if ctx.attr.text else []) + (["--align", str(ctx.attr.align)] if ctx.attr.align else []) + ["--library", ctx.attr.library]
     objects = []
     declarations = []
     listed = []

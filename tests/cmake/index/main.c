@@ -5,9 +5,25 @@
 #include <string.h>
 
 #include "vormesta/blobs.h"
+#include "vormesta/odd.h"
 #include "vormesta/site.h"
 
 int check_cpp(void);
+
+/* Whether `file` holds the bytes of its file below ODD_DIR, and a NUL after them. */
+static int same_as_on_disk(const struct vormesta_file* file) {
+    static char path[4096];
+    unsigned char bytes[256];
+    size_t got;
+    FILE* in;
+    sprintf(path, "%.2000s/%.2000s", ODD_DIR, file->path);
+    in = fopen(path, "rb");
+    if (!in)
+        return 0;
+    got = fread(bytes, 1, sizeof bytes, in);
+    fclose(in);
+    return got == file->size && memcmp(bytes, file->data, got) == 0 && file->data[got] == 0;
+}
 
 static int failed = 0;
 
@@ -51,6 +67,32 @@ int main(void) {
         printf("blobs %s %zu\n", file->path, file->size);
     }
     expect(blobs_find("index.html") == NULL && site_find("a.bin") == NULL, "two libraries apart");
+    /* Any name a folder holds, found by its path, with its own bytes; droppings and hidden
+     * files left out; a walk below a folder; two index.html in one program. */
+    for (size_t i = 0; i < odd_count(); ++i) {
+        const struct vormesta_file* file = odd_at(i);
+        expect(odd_find(file->path) == file, file->path);
+        expect(same_as_on_disk(file), file->path);
+    }
+    static const char* const absent[] = {"#index.html#", "index.html~", ".gitkeep", "css"};
+    for (size_t i = 0; i < sizeof absent / sizeof absent[0]; ++i)
+        expect(odd_find(absent[i]) == NULL, absent[i]);
+    static const char* const present[] = {"a;b.html", "[slug].html", "empty.css", "count.txt",
+                                          "files.json", "index.js", "(group)/page.html"};
+    for (size_t i = 0; i < sizeof present / sizeof present[0]; ++i)
+        expect(odd_find(present[i]) != NULL, present[i]);
+    expect(odd_find("empty.css") && odd_find("empty.css")->size == 0 &&
+           odd_find("empty.css")->data[0] == 0, "an empty file, as \"\"");
+    size_t below = 0;
+    const struct vormesta_file* first = odd_below("css", &below);
+    expect(below == 1 && first && strcmp(first->path, "css/deep/x.css") == 0, "below css");
+    expect(odd_below("css/", &below) == first && below == 1, "below css/");
+    expect(odd_below("css/deep/x.css", &below) == NULL && below == 0, "below a file");
+    expect(odd_below("", &below) == odd_at(0) && below == odd_count(), "below the top");
+    expect(odd_below("(group)", &below) != NULL && below == 1, "below (group)");
+    expect(odd_find("index.html") && site_find("index.html") &&
+           odd_find("index.html")->data != site_find("index.html")->data, "two index.html");
+    printf("odd count %zu\n", odd_count());
     failed += check_cpp();
     return failed;
 }

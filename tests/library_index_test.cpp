@@ -1,0 +1,128 @@
+#include "library_index.hpp"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+using vormesta::IndexEntry;
+
+TEST(LibraryIndex, PatternsPickWhatAFolderWalkShouldTake) {
+    const struct {
+        const char* pattern;
+        const char* relative;
+        bool matches;
+    } rows[] = {
+        {"*.html", "index.html", true},
+        {"*.html", "deep/er/page.html", true}, // a bare pattern: the name, in any folder
+        {"*.html", "index.htm", false},
+        {"*.html", "index.html.bak", false},
+        {"drafts/*", "drafts/wip.html", true},
+        {"drafts/*", "drafts/old/wip.html", true}, // any depth below the folder
+        {"drafts/*", "site/drafts/wip.html", false},
+        {"drafts/*", "drafts", false},
+        {"*/x.txt", "a/x.txt", true},
+        {"?.txt", "a.txt", true},
+        {"?.txt", "ab.txt", false},
+        {"[ab].txt", "b.txt", true},
+        {"[!ab].txt", "b.txt", false},
+        {"[a-c].txt", "c.txt", true},
+        {"\\[slug\\].html", "[slug].html", true},
+        {"[slug].html", "s.html", true},
+        {"*", "a;b.html", true},
+        {"*", "new\nline", true},
+        {"a*b", "a/b", false}, // '*' does not cross a folder
+    };
+    for (const auto& row : rows)
+        EXPECT_EQ(vormesta::pattern_matches(row.pattern, row.relative), row.matches)
+            << row.pattern << " ~ " << row.relative;
+}
+
+TEST(LibraryIndex, EditorDroppingsAreLeftOutAndHiddenNamesUnlessAsked) {
+    const struct {
+        const char* name;
+        bool hidden;
+        bool left_out;
+    } rows[] = {
+        {"index.html", false, false}, {".#index.html", true, true}, {"#index.html#", true, true},
+        {"index.html~", true, true},  {".gitkeep", false, true},    {".gitkeep", true, false},
+        {"_app.js", false, false},    {"#", false, false},          {"a#", false, false},
+    };
+    for (const auto& row : rows)
+        EXPECT_EQ(vormesta::left_out(row.name, row.hidden), row.left_out)
+            << row.name << (row.hidden ? " (hidden asked)" : "");
+}
+
+IndexEntry entry(const char* relative, const char* array = "") {
+    IndexEntry made;
+    made.relative = relative;
+    made.from = std::string("dir/") + relative;
+    made.array = array;
+    return made;
+}
+
+TEST(LibraryIndex, RefusesWhatWouldClashNamingBothFiles) {
+    const struct {
+        const char* what;
+        std::vector<IndexEntry> entries;
+        const char* refused; // empty: taken
+    } rows[] = {
+        {"one stem, two extensions", {entry("index.html"), entry("index.js")}, ""},
+        {"the index's words as files", {entry("count.txt"), entry("find.txt"), entry("files.json")}, ""},
+        {"one path twice", {entry("a.txt"), entry("b.txt"), entry("a.txt")}, "a.txt is in library"},
+        {"two declared arrays alike", {entry("a-b.bin", "a_b"), entry("a_b.bin", "a_b")},
+         "dir/a-b.bin and dir/a_b.bin both give the array a_b"},
+        {"a declared array the index takes", {entry("assets/count.txt", "assets_count")},
+         "is a function of library assets"},
+        {"undeclared arrays may be alike", {entry("a-b.bin"), entry("a_b.bin")}, ""},
+    };
+    for (auto row : rows) {
+        std::string refused;
+        const bool taken = vormesta::sort_entries("assets", row.entries, refused);
+        EXPECT_EQ(taken, *row.refused == '\0') << row.what << ": " << refused;
+        EXPECT_NE(refused.find(row.refused), std::string::npos) << row.what << ": " << refused;
+        for (std::size_t i = 1; taken && i < row.entries.size(); ++i)
+            EXPECT_LT(row.entries[i - 1].relative, row.entries[i].relative) << row.what;
+    }
+}
+
+TEST(LibraryIndex, SymbolsAreTheLibrarysAndThePathsNeverTheNameAlone) {
+    const std::string a = vormesta::library_file_symbol("site", "index.html");
+    EXPECT_EQ(a.rfind("vormesta_site_f", 0), 0u) << a;
+    EXPECT_NE(a, vormesta::library_file_symbol("admin", "index.html"));
+    EXPECT_NE(a, vormesta::library_file_symbol("site", "index.js"));
+    EXPECT_NE(a, vormesta::library_file_symbol("site", "index_html"));
+    EXPECT_EQ(vormesta::library_data_symbol("my-site"), "vormesta_my_site_data");
+}
+
+TEST(LibraryIndex, PathsAndCommentsStayWhatTheyAre) {
+    EXPECT_EQ(vormesta::c_string("a\"b\\c?\?=\n\xc3\xbc"),
+              "\"a\\042b\\134c\\077\\077=\\012\\303\\274\"");
+    EXPECT_EQ(vormesta::as_comment("a*/b?\?/\nc"), "a*_/b?_?/ c");
+    EXPECT_EQ(vormesta::array_size(0, false), 1u);
+    EXPECT_EQ(vormesta::array_size(0, true), 1u);
+    EXPECT_EQ(vormesta::array_size(5, true), 6u);
+    EXPECT_EQ(vormesta::array_size(5, false), 5u);
+}
+
+TEST(LibraryIndex, TheTableReachesEachFileThroughItsSymbolAndOffset) {
+    std::vector<IndexEntry> entries{entry("b.txt"), entry("a.txt")};
+    entries[0].symbol = entries[1].symbol = "vormesta_site_data";
+    entries[0].offset = 32;
+    entries[0].size = 7;
+    const std::string start = vormesta::index_source_start("site", entries, true);
+    const std::string declared = "const unsigned char vormesta_site_data[];";
+    EXPECT_EQ(start.find(declared), start.rfind(declared))
+        << "one declaration per symbol:\n" << start;
+    const std::string table = vormesta::index_source_table("site", entries);
+    EXPECT_NE(table.find("{\"b.txt\", vormesta_site_data + 32, 7}"), std::string::npos) << table;
+    EXPECT_NE(table.find("site_below(const char* folder, size_t* count)"), std::string::npos);
+    EXPECT_NE(vormesta::index_source_table("site", {}).find("{0, 0, 0}"), std::string::npos);
+    // The C++ view only where the language has std::string_view.
+    const std::string header = vormesta::index_header("site");
+    EXPECT_LT(header.find("__cplusplus >= 201703L"), header.find("vormesta/files.hpp"));
+}
+
+} // namespace
