@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # A library of a whole folder at scale: 10,000 files (1 to 8 KiB, in 100 folders) in one
 # vormesta_add_library(DIRECTORY), a C program that looks one up, with Ninja: the configure
-# step, the first build, and the build after an edit of one file (same size, then another).
+# step, the first build, and the build after an edit of one file (same size, then another);
+# beside it, in the same run, Go's //go:embed of the same files (where `go` is installed).
 #
 #   bench/index.sh [path/to/vormesta] [files] [linker: bfd, gold, lld...]
 set -euo pipefail
@@ -55,6 +56,37 @@ printf 'X' | dd of="$work/data/d07/f00007.bin" bs=1 seek=3 conv=notrunc status=n
 same=$(seconds cmake --build "$work/build" -j2)
 printf 'more' >>"$work/data/d07/f00007.bin"
 grown=$(seconds cmake --build "$work/build" -j2)
-echo "| files | linker | configure | first build | one file edited, same size | one file edited, new size |"
+echo "| files | build | configure | first build | one file edited, same size | one file edited, new size |"
 echo "|---|---|---|---|---|---|"
-echo "| $count | ${linker:-default} | $configure s | $first s | $same s | $grown s |"
+echo "| $count | vormesta, ${linker:-default} linker | $configure s | $first s | $same s | $grown s |"
+
+# The peer: Go's embed.FS over the same files (its cache of the standard library warmed first).
+if command -v go >/dev/null; then
+    mkdir -p "$work/go"
+    cp -r "$work/data" "$work/go/data"
+    printf 'module bench\n\ngo 1.19\n' >"$work/go/go.mod"
+    cat >"$work/go/main.go" <<'GO'
+package main
+
+import (
+	"embed"
+	"fmt"
+)
+
+//go:embed data
+var files embed.FS
+
+func main() {
+	bytes, err := files.ReadFile("data/d07/f00007.bin")
+	fmt.Println(len(bytes), err)
+}
+GO
+    export GOCACHE="$work/go-cache"
+    (cd "$work/go" && go build std)
+    go_first=$(cd "$work/go" && seconds go build -o app .)
+    printf 'X' | dd of="$work/go/data/d07/f00007.bin" bs=1 seek=3 conv=notrunc status=none
+    go_same=$(cd "$work/go" && seconds go build -o app .)
+    printf 'more' >>"$work/go/data/d07/f00007.bin"
+    go_grown=$(cd "$work/go" && seconds go build -o app .)
+    echo "| $count | Go $(go env GOVERSION) | - | $go_first s | $go_same s | $go_grown s |"
+fi

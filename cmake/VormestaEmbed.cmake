@@ -440,6 +440,7 @@ function(vormesta_add_library name)
   _vormesta_call_folder(vormesta_library "${name}" root suffix)
   set(files "")
   set(relatives "")
+  set(headers "")
   if(arg_UNPARSED_ARGUMENTS)
     _vormesta_place(vormesta_add_library "${name}" "${arg_BASE_DIR}" "${arg_UNPARSED_ARGUMENTS}"
                     files relatives headers arrays)
@@ -496,7 +497,12 @@ function(vormesta_add_library name)
 
   # Runs at every build: a walk and a look at the record, and outputs written again only when
   # what they are made of changed (so that nothing after it rebuilds for nothing).
+  # Listed files' declarations too, so that Ninja looks at them again after the step and
+  # compiles their callers in the same build when a size changed.
   set(outputs "${source}" "${header}" "${declarations}/vormesta/files.hpp")
+  foreach(declared IN LISTS headers)
+    list(APPEND outputs "${declarations}/${declared}")
+  endforeach()
   if(road STREQUAL "object")
     list(APPEND outputs "${object}")
   endif()
