@@ -14,16 +14,17 @@
 # library) or its users too (PUBLIC, INTERFACE), for #include "..." only where the compiler
 # allows, so that features.json's features.h never hides <features.h>.
 #
-# vormesta_add_library(<name> [STATIC|OBJECT] [BASE_DIR <dir>] <file>...)
+# vormesta_add_library(<name> [BASE_DIR <dir>] [TEXT] [ALIGN <n>] [<file>...]
+#                      [DIRECTORY <dir> [PATTERNS <glob>...] [EXCLUDE <glob>...] [HIDDEN] [DECLARE]])
 #
-# A library target <name> (static by default) holding each file's bytes, one object per file.
-# Callers link it and #include "<path>.h" (the same paths and array names as vormesta_embed),
-# which declares the array with its bound and C linkage, so that any number of C and C++ sources
-# may include it and `sizeof` works. With GCC and Clang the assembler reads each file into its
-# object (.incbin), and no compiler parses its bytes; with a compiler that has #embed, #embed
-# does; elsewhere (MSVC) the tool's header is compiled once. VORMESTA_LIBRARY_ROAD chooses
-# otherwise. A change of a file's bytes rebuilds its object alone; callers are recompiled only
-# when its size changes.
+# A library target <name> holding the bytes of the files listed and of the files of DIRECTORY,
+# and its index, "vormesta/<name>.h" (<name>_find, _count, _at, _below). One step per library,
+# vormesta-step library, runs at every build: it walks the folder, and writes the library's one
+# object (like the probe the target's compiler made; no compiler reads the bytes), the index's
+# source and the declarations again only when what it read changed. A listed file keeps its
+# declaration, "<path>.h" with its array; a folder's files get them with DECLARE. Where no object
+# can be written like the compiler's (VORMESTA_LIBRARY_ROAD=header), the step writes the bytes as
+# a C source instead.
 #
 # VORMESTA_EXECUTABLE names a tool to run instead of the one this build provides.
 include_guard(GLOBAL)

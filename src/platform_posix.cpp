@@ -224,15 +224,23 @@ std::FILE* open_input(const char* path) {
     return file;
 }
 
-bool inspect_input(std::FILE* file, InputFacts& facts) {
-    struct stat info {};
-    if (fstat(fileno(file), &info) != 0)
-        return false;
+namespace {
+
+void facts_of(const struct stat& info, InputFacts& facts) {
     facts.is_directory = S_ISDIR(info.st_mode);
     facts.is_regular = S_ISREG(info.st_mode);
     facts.size = facts.is_regular ? static_cast<std::uint64_t>(info.st_size) : 0;
     times_of(info, facts);
     facts.id = id_of(info);
+}
+
+} // namespace
+
+bool inspect_input(std::FILE* file, InputFacts& facts) {
+    struct stat info {};
+    if (fstat(fileno(file), &info) != 0)
+        return false;
+    facts_of(info, facts);
     return true;
 }
 
@@ -266,11 +274,7 @@ bool look_at_path(const std::string& path, InputFacts& facts) {
     struct stat info {};
     if (stat(path.c_str(), &info) != 0)
         return false;
-    facts.is_directory = S_ISDIR(info.st_mode);
-    facts.is_regular = S_ISREG(info.st_mode);
-    facts.size = facts.is_regular ? static_cast<std::uint64_t>(info.st_size) : 0;
-    times_of(info, facts);
-    facts.id = id_of(info);
+    facts_of(info, facts);
     return true;
 }
 
