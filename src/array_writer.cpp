@@ -87,7 +87,7 @@ std::size_t format_items(const unsigned char* bytes, std::size_t count, std::uin
 
 WriteResult write_array(std::FILE* in, std::FILE* out, const std::string& array_name,
                         std::string_view line_end, std::uint64_t expected_size,
-                        std::uint64_t* bytes_read) {
+                        std::uint64_t* bytes_read, bool nul_after) {
     Buffers buffers;
     if (!buffers.fit(first_block_size(expected_size), line_end))
         return WriteResult::out_of_memory;
@@ -122,6 +122,13 @@ WriteResult write_array(std::FILE* in, std::FILE* out, const std::string& array_
     if (bytes_read)
         *bytes_read = index;
 
+    if (nul_after) {
+        static const unsigned char nul = 0;
+        const std::size_t length = format_items(&nul, 1, index, line_end, buffers.text.get());
+        if (std::fwrite(buffers.text.get(), 1, length, out) != length)
+            return WriteResult::write_failed;
+        ++index;
+    }
     if (index % items_per_line != 0 && !put(out, line_end))
         return WriteResult::write_failed;
     if (!put(out, "};") || !put(out, line_end))

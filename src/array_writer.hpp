@@ -23,9 +23,10 @@ std::size_t format_items(const unsigned char* bytes, std::size_t count, std::uin
 // Reads `in` to its end and writes the whole header text to `out`, each line closed by
 // `line_end`. Stops at the first failed read or write; flushing and closing are the caller's.
 // `expected_size`, the input's size where it is known (0 otherwise), only sizes the buffers;
-// `bytes_read`, where given, gets the number of bytes read.
+// `bytes_read`, where given, gets the number of bytes read. `nul_after` adds a 0 item after the
+// input's bytes (a text's NUL, or the one item C needs for an empty input).
 WriteResult write_array(std::FILE* in, std::FILE* out, const std::string& array_name,
                         std::string_view line_end, std::uint64_t expected_size = 0,
-                        std::uint64_t* bytes_read = nullptr);
+                        std::uint64_t* bytes_read = nullptr, bool nul_after = false);
 
 } // namespace vormesta

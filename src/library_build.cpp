@@ -1,6 +1,5 @@
 #include "library_build.hpp"
 
-#include "array_writer.hpp"
 #include "library_index.hpp"
 #include "naming.hpp"
 #include "object_file.hpp"
@@ -57,7 +56,15 @@ struct Found {
     IndexEntry entry;
     Flags flags;
     platform::InputFacts facts;
+    std::string declaration; // its header's path below the declarations, where declared
 };
+
+std::vector<IndexEntry> entries_of(const std::vector<Found>& found) {
+    std::vector<IndexEntry> entries;
+    for (const Found& file : found)
+        entries.push_back(file.entry);
+    return entries;
+}
 
 std::vector<std::string> split(const std::string& line, char separator) {
     std::vector<std::string> fields(1);
@@ -230,18 +237,15 @@ bool find_files(const Settings& settings, std::vector<Found>& found) {
             if (!names_of(file.entry.relative, names))
                 return false;
             file.entry.array = names.array;
+            file.declaration = settings.declarations + "/" + names.header;
         }
     }
-    std::vector<IndexEntry> entries;
-    for (const Found& file : found)
-        entries.push_back(file.entry);
-    std::string refused;
-    if (!sort_entries(settings.name, entries, refused))
-        return fail(settings.name, refused);
     std::sort(found.begin(), found.end(), [](const Found& a, const Found& b) {
         return a.entry.relative < b.entry.relative;
     });
-    return true;
+    std::vector<IndexEntry> entries = entries_of(found);
+    std::string refused;
+    return sort_entries(settings.name, entries, refused) || fail(settings.name, refused);
 }
 
 std::string number(std::uint64_t value) {
@@ -277,12 +281,6 @@ std::string folder_of(const std::string& path) {
 
 // The declared files' headers, and the record of them: a header whose file has gone is removed,
 // so that a source still including it fails to build rather than build with other bytes.
-std::string declaration_path(const Settings& settings, const IndexEntry& entry) {
-    Names names;
-    names_of(entry.relative, names);
-    return settings.declarations + "/" + names.header;
-}
-
 bool write_declarations(const Settings& settings, const std::vector<Found>& found) {
     const std::string list = settings.record + ".headers";
     std::string before;
@@ -290,9 +288,9 @@ bool write_declarations(const Settings& settings, const std::vector<Found>& foun
         return false;
     std::string now;
     for (const Found& file : found) {
-        if (file.entry.array.empty())
+        if (file.declaration.empty())
             continue;
-        const std::string path = declaration_path(settings, file.entry);
+        const std::string& path = file.declaration;
         if (!platform::make_folders(folder_of(path)))
             return fail(path, std::string("cannot be made: ") + std::strerror(errno));
         if (!write_text(path, declaration_text(file.entry.relative, file.entry.array,
@@ -306,14 +304,17 @@ bool write_declarations(const Settings& settings, const std::vector<Found>& foun
     return write_text(list, now);
 }
 
+// Whether the opened input is the size the walk saw.
+bool same_as_walked(const Found& file, const Input& input) {
+    return input.facts.size == file.facts.size ||
+           fail(file.entry.from, "changed while it was read");
+}
+
 // The file's bytes, copied after a check that it is the file the walk saw.
 bool copy_file(const Found& file, const std::string& to, std::FILE* out) {
     Input input;
-    if (!open_input(file.entry.from, input))
-        return false;
-    if (input.facts.size != file.facts.size)
-        return fail(file.entry.from, "changed while it was read");
-    return copy_data(file.entry.from, input, to, out);
+    return open_input(file.entry.from, input) && same_as_walked(file, input) &&
+           copy_data(file.entry.from, input, to, out);
 }
 
 std::uint64_t align_up(std::uint64_t value, std::uint32_t alignment) {
@@ -359,35 +360,10 @@ bool write_object(const Settings& settings, const ObjectTarget& target,
     });
 }
 
-// One file's array as C: its bytes, sixteen to a line, and a text file's NUL.
-bool write_array_text(const Found& file, const std::string& to, std::FILE* out) {
-    Input input;
-    if (!open_input(file.entry.from, input))
-        return false;
-    std::vector<unsigned char> block(1 << 16);
-    std::vector<char> text(max_formatted_size(block.size(), 1));
-    std::uint64_t read = 0;
-    std::size_t got;
-    while ((got = std::fread(block.data(), 1, block.size(), input.file.get())) > 0) {
-        const std::size_t length = format_items(block.data(), got, read, "\n", text.data());
-        if (std::fwrite(text.data(), 1, length, out) != length)
-            return fail(to, "could not be written");
-        read += got;
-    }
-    if (std::ferror(input.file.get()))
-        return fail(file.entry.from, "could not be read");
-    if (read != file.facts.size ||
-        !platform::input_unchanged(input.file.get(), input.facts, read))
-        return fail(file.entry.from, "changed while it was read");
-    const std::string nul = array_size(read, file.entry.text) > read ? "0x00," : "";
-    return put(out, nul + "\n", to);
-}
-
 // The header road: the bytes compiled from the index's own source, where no object can be
 // written like the compiler's. Alignment and a text file's NUL as on the object road.
 bool write_source_with_data(const Settings& settings, std::vector<Found>& found) {
-    std::vector<IndexEntry> entries;
-    std::string start = index_source_start(settings.name, entries, false) +
+    const std::string start = index_source_includes(settings.name) +
                         "#if defined(_MSC_VER)\n#define VORMESTA_ALIGNED(n) __declspec(align(n))\n"
                         "#elif defined(__GNUC__)\n"
                         "#define VORMESTA_ALIGNED(n) __attribute__((aligned(n)))\n"
@@ -400,22 +376,27 @@ bool write_source_with_data(const Settings& settings, std::vector<Found>& found)
             IndexEntry& entry = found[i].entry;
             const bool declared = !entry.array.empty();
             entry.symbol = declared ? entry.array : "vormesta_file_" + std::to_string(i);
-            const std::string head =
-                (declared ? std::string("#ifdef __cplusplus\nextern \"C\"\n#endif\n")
-                          : std::string("static ")) +
-                "VORMESTA_ALIGNED(" + std::to_string(found[i].flags.align) +
-                ") const unsigned char " + entry.symbol + "[" +
-                std::to_string(array_size(entry.size, entry.text)) + "] = {\n";
-            if (!put(out, head, source) || !write_array_text(found[i], source, out) ||
-                !put(out, "};\n", source))
+            const std::string linkage =
+                declared ? "#ifdef __cplusplus\nextern \"C\"\n#endif\n" : "static ";
+            Input input;
+            if (!put(out, linkage + "VORMESTA_ALIGNED(" + std::to_string(found[i].flags.align) +
+                              ") ",
+                     source) ||
+                !open_input(entry.from, input) || !same_as_walked(found[i], input) ||
+                !write_array_text(entry.from, input, source, out, entry.symbol, "\n",
+                                  array_size(entry.size, entry.text) > entry.size))
                 return false;
-            entries.push_back(entry);
         }
-        return put(out, index_source_table(settings.name, entries), source);
+        return put(out, index_source_table(settings.name, entries_of(found)), source);
     });
 }
 
 } // namespace
+
+bool write_index_headers(const std::string& library, const std::string& header) {
+    return write_text(header, index_header(library)) &&
+           write_text(folder_of(header) + "files.hpp", files_header);
+}
 
 int library_command(const std::string& path) {
     Settings settings;
@@ -439,15 +420,9 @@ int library_command(const std::string& path) {
             return fail(*output, std::string("cannot be made: ") + std::strerror(errno)), 1;
     bool written = settings.probe.empty() ? write_source_with_data(settings, found)
                                           : write_object(settings, target, found);
-    if (written && !settings.probe.empty()) {
-        std::vector<IndexEntry> entries;
-        for (const Found& file : found)
-            entries.push_back(file.entry);
-        written = write_text(settings.source, index_source_start(settings.name, entries, true) +
-                                                  index_source_table(settings.name, entries));
-    }
-    written = written && write_text(settings.header, index_header(settings.name)) &&
-              write_text(folder_of(settings.header) + "files.hpp", files_header) &&
+    if (written && !settings.probe.empty())
+        written = write_text(settings.source, index_source(settings.name, entries_of(found)));
+    written = written && write_index_headers(settings.name, settings.header) &&
               write_declarations(settings, found) && write_text(settings.record, record);
     return written ? 0 : 1;
 }

@@ -8,6 +8,10 @@
 
 namespace vormesta {
 
+// Writes a library's index header, `header` ("vormesta/<library>.h"), and the C++ view beside
+// it, each only when its text changes.
+bool write_index_headers(const std::string& library, const std::string& header);
+
 // Runs the step the settings at `path` describe; the exit status.
 int library_command(const std::string& path);
 

@@ -306,13 +306,14 @@ inline std::span<const unsigned char> bytes(const vormesta_file& file) {
 #endif
 )";
 
-std::string index_source_start(const std::string& library,
-                               const std::vector<IndexEntry>& entries, bool external) {
-    std::string text = "/* The index of library " + as_comment(library) +
-                       ", embedded by vormesta. */\n#include <stdlib.h>\n#include <string.h>\n"
-                       "#include \"vormesta/" + library + ".h\"\n";
-    if (!external)
-        return text;
+std::string index_source_includes(const std::string& library) {
+    return "/* The index of library " + as_comment(library) +
+           ", embedded by vormesta. */\n#include <stdlib.h>\n#include <string.h>\n"
+           "#include \"vormesta/" + library + ".h\"\n";
+}
+
+std::string index_source(const std::string& library, const std::vector<IndexEntry>& entries) {
+    std::string text = index_source_includes(library);
     // Hidden where the compiler can say so: position-independent code reaches them directly.
     text += "#if defined(__GNUC__) && !defined(_WIN32) && !defined(__CYGWIN__)\n"
             "#define VORMESTA_HIDDEN __attribute__((visibility(\"hidden\")))\n#else\n"
@@ -321,7 +322,7 @@ std::string index_source_start(const std::string& library,
     for (const IndexEntry& entry : entries)
         if (declared.insert(entry.symbol).second)
             text += "extern VORMESTA_HIDDEN const unsigned char " + entry.symbol + "[];\n";
-    return text + "#ifdef __cplusplus\n}\n#endif\n";
+    return text + "#ifdef __cplusplus\n}\n#endif\n" + index_source_table(library, entries);
 }
 
 std::string index_source_table(const std::string& library,

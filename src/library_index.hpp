@@ -59,11 +59,12 @@ std::string as_comment(const std::string& text);
 std::string index_header(const std::string& library);
 // "vormesta/files.hpp": the C++ view of any library.
 extern const char files_header[];
-// The start of the index's source: its includes and the symbols it reaches (`extern`, where
-// another object defines them).
-std::string index_source_start(const std::string& library,
-                               const std::vector<IndexEntry>& entries, bool external);
-// The rest: the table of the sorted entries and the functions that read it.
+// The index's source where other objects hold the bytes: its includes, the symbols it reaches
+// and the table.
+std::string index_source(const std::string& library, const std::vector<IndexEntry>& entries);
+// Its parts, for a source that defines the arrays itself between them: the includes, and the
+// table of the sorted entries with the functions that read it.
+std::string index_source_includes(const std::string& library);
 std::string index_source_table(const std::string& library,
                                const std::vector<IndexEntry>& entries);
 

@@ -123,20 +123,7 @@ int embed_command(const std::string& path, const std::string& relative, const st
     if (!names_of(relative, names) || !placed_right(header, names) || !open_input(path, input))
         return 1;
     const bool written = write_file(header, input.facts.id, [&](std::FILE* out) {
-        std::uint64_t read = 0;
-        switch (vormesta::write_array(input.file.get(), out, names.array, platform::line_end,
-                                      input.facts.size, &read)) {
-        case vormesta::WriteResult::ok:
-            return platform::input_unchanged(input.file.get(), input.facts, read) ||
-                   fail(path, "changed while it was read");
-        case vormesta::WriteResult::read_failed:
-            return fail(path, "could not be read");
-        case vormesta::WriteResult::out_of_memory:
-            return fail(header, "out of memory");
-        case vormesta::WriteResult::write_failed:
-            break;
-        }
-        return fail(header, "could not be written");
+        return write_array_text(path, input, header, out, names.array, platform::line_end, false);
     });
     return written ? 0 : 1;
 }
@@ -227,13 +214,8 @@ int index_command(const std::string& library, const std::string& list, const std
     std::string refused;
     if (!vormesta::sort_entries(library, entries, refused))
         return fail(list, refused), 1;
-    const std::string text = vormesta::index_source_start(library, entries, true) +
-                             vormesta::index_source_table(library, entries);
-    const std::size_t folder = header.find_last_of("/\\");
-    const std::string beside = folder == std::string::npos ? "" : header.substr(0, folder + 1);
-    return write_text(header, vormesta::index_header(library)) &&
-                   write_text(beside + "files.hpp", vormesta::files_header) &&
-                   write_text(source, text)
+    return vormesta::write_index_headers(library, header) &&
+                   write_text(source, vormesta::index_source(library, entries))
                ? 0
                : 1;
 }

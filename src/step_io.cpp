@@ -1,5 +1,6 @@
 #include "step_io.hpp"
 
+#include "array_writer.hpp"
 #include "naming.hpp"
 
 #include <cerrno>
@@ -113,6 +114,25 @@ bool copy_data(const std::string& path, Input& input, const std::string& object,
         !platform::input_unchanged(input.file.get(), input.facts, copied))
         return fail(path, "changed while it was read");
     return true;
+}
+
+bool write_array_text(const std::string& path, Input& input, const std::string& to,
+                      std::FILE* out, const std::string& array, std::string_view line_end,
+                      bool nul_after) {
+    std::uint64_t read = 0;
+    switch (write_array(input.file.get(), out, array, line_end, input.facts.size, &read,
+                        nul_after)) {
+    case WriteResult::ok:
+        return platform::input_unchanged(input.file.get(), input.facts, read) ||
+               fail(path, "changed while it was read");
+    case WriteResult::read_failed:
+        return fail(path, "could not be read");
+    case WriteResult::out_of_memory:
+        return fail(to, "out of memory");
+    case WriteResult::write_failed:
+        break;
+    }
+    return fail(to, "could not be written");
 }
 
 bool put(std::FILE* out, const std::string& bytes, const std::string& path) {

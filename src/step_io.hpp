@@ -10,6 +10,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 
 namespace vormesta::step {
 
@@ -42,6 +43,12 @@ bool open_input(const std::string& path, Input& input);
 bool read_whole(const std::string& path, std::string& bytes);
 // Copies exactly the input's size to `out`; fewer or more means it changed while it was read.
 bool copy_data(const std::string& path, Input& input, const std::string& object, std::FILE* out);
+// Writes the input's bytes to `out` as the C array `array` (and a 0 item after them where
+// `nul_after`), each line ended by `line_end`; says what failed, and when the input changed
+// while it was read.
+bool write_array_text(const std::string& path, Input& input, const std::string& to,
+                      std::FILE* out, const std::string& array, std::string_view line_end,
+                      bool nul_after);
 // Writes `bytes` to `out`, or says `path` could not be written.
 bool put(std::FILE* out, const std::string& bytes, const std::string& path);
 

@@ -48,13 +48,15 @@ std::string read_all(std::FILE* file) {
 
 // The header text for `bytes`, produced through real streams as the tool does.
 std::string header_for(const std::string& bytes, const std::string& name,
-                       std::string_view line_end = "\n", std::uint64_t expected_size = 0) {
+                       std::string_view line_end = "\n", std::uint64_t expected_size = 0,
+                       bool nul_after = false) {
     Scratch in("in");
     Scratch out("out");
     EXPECT_TRUE(in.get() && out.get());
     EXPECT_EQ(std::fwrite(bytes.data(), 1, bytes.size(), in.get()), bytes.size());
     std::rewind(in.get());
-    EXPECT_EQ(vormesta::write_array(in.get(), out.get(), name, line_end, expected_size),
+    EXPECT_EQ(vormesta::write_array(in.get(), out.get(), name, line_end, expected_size, nullptr,
+                                    nul_after),
               vormesta::WriteResult::ok);
     return read_all(out.get());
 }
@@ -92,6 +94,7 @@ struct LayoutCase {
     const char* what;
     std::string bytes;
     std::string expected;
+    bool nul_after = false;
 };
 
 std::ostream& operator<<(std::ostream& out, const LayoutCase& c) {
@@ -101,7 +104,8 @@ std::ostream& operator<<(std::ostream& out, const LayoutCase& c) {
 class Layout : public testing::TestWithParam<LayoutCase> {};
 
 TEST_P(Layout, WritesTheExactHeaderText) {
-    EXPECT_EQ(header_for(GetParam().bytes, "abc"), GetParam().expected);
+    EXPECT_EQ(header_for(GetParam().bytes, "abc", "\n", 0, GetParam().nul_after),
+              GetParam().expected);
 }
 
 std::string counting(std::size_t size) {
@@ -122,7 +126,15 @@ INSTANTIATE_TEST_SUITE_P(
                    "const unsigned char abc[] = {\n" + full_line + "  0x10,\n};\n"},
         // Line ends, end-of-file marks and NUL are data like any other byte.
         LayoutCase{"special bytes", std::string("\x0A\x0D\x1A\xFF\x00\xAB", 6),
-                   "const unsigned char abc[] = {\n  0x0A,0x0D,0x1A,0xFF,0x00,0xAB,\n};\n"}));
+                   "const unsigned char abc[] = {\n  0x0A,0x0D,0x1A,0xFF,0x00,0xAB,\n};\n"},
+        // A NUL item after the bytes: a text's, or the one C needs for an empty file.
+        LayoutCase{"empty, NUL after", "", "const unsigned char abc[] = {\n  0x00,\n};\n", true},
+        LayoutCase{"NUL ends the line", counting(15),
+                   "const unsigned char abc[] = {\n" + full_line.substr(0, full_line.size() - 6) +
+                       "0x00,\n};\n",
+                   true},
+        LayoutCase{"NUL on a line of its own", counting(16),
+                   "const unsigned char abc[] = {\n" + full_line + "  0x00,\n};\n", true}));
 
 TEST(WriteArray, EndsEveryLineWithTheGivenLineEnd) {
     EXPECT_EQ(header_for(counting(17), "crlf", "\r\n"),
