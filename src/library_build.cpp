@@ -99,7 +99,7 @@ bool parse_flags(const std::string& words, Flags& flags, const std::string& path
 
 // One setting a line, its words split by tabs; paths may hold anything but a line end.
 bool read_settings(const std::string& path, Settings& settings) {
-    if (!read_whole(path, settings.text))
+    if (path != "-" && !read_whole(path, settings.text))
         return false;
     const std::vector<std::string> lines = split(settings.text, '\n');
     if (lines.empty() || lines[0] != "vormesta-library 1")
@@ -398,8 +398,13 @@ bool write_index_headers(const std::string& library, const std::string& header) 
            write_text(folder_of(header) + "files.hpp", files_header);
 }
 
-int library_command(const std::string& path) {
+int library_command(const std::string& path, const std::vector<std::string>& lines) {
     Settings settings;
+    if (path == "-") {
+        settings.text = "vormesta-library 1\n";
+        for (const std::string& line : lines)
+            settings.text += line + '\n';
+    }
     ObjectTarget target;
     std::vector<Found> found;
     if (!read_settings(path, settings) ||

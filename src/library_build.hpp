@@ -5,6 +5,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace vormesta {
 
@@ -12,7 +13,8 @@ namespace vormesta {
 // it, each only when its text changes.
 bool write_index_headers(const std::string& library, const std::string& header);
 
-// Runs the step the settings at `path` describe; the exit status.
-int library_command(const std::string& path);
+// Runs the step the settings at `path` describe, or, for "-", `lines` (a build system that
+// writes no files while configuring gives them as arguments); the exit status.
+int library_command(const std::string& path, const std::vector<std::string>& lines = {});
 
 } // namespace vormesta

@@ -37,12 +37,14 @@ const char usage[] =
     "       vormesta-step index LIBRARY LIST SOURCE HEADER\n"
     "       vormesta-step index LIBRARY - SOURCE HEADER [INPUT RELATIVE KIND]...\n"
     "       vormesta-step library SETTINGS\n"
+    "       vormesta-step library - [LINE]...\n"
     "RELATIVE is the input's path below its base: it names the array and the header.\n"
     "--text puts a NUL after the bytes; --align N aligns them to N (a power of two to 4096).\n"
     "--library NAME: the file is reached through library NAME's index (objects of one library\n"
     "must all say so).\n"
     "LIST holds a line per file of the library: INPUT, RELATIVE and text or bytes, by tabs.\n"
-    "SETTINGS describes a library of listed files and folders; see vormesta-step(1).\n";
+    "SETTINGS describes a library of listed files and folders, a setting a line; with -, the\n"
+    "lines follow as arguments. See README.md, \"The library step\".\n";
 
 // What a file's object holds besides its bytes.
 struct Options {
@@ -239,8 +241,9 @@ int run(int argc, char** argv) {
                               args.size() == 5 ? args[4].c_str() : nullptr);
     if (command == "declare" && !args.empty() && args.size() % 3 == 0)
         return declare_command(options, args);
-    if (command == "library" && args.size() == 1)
-        return vormesta::library_command(args[0]);
+    if (command == "library" && (args.size() == 1 || (!args.empty() && args[0] == "-")))
+        return vormesta::library_command(
+            args[0], std::vector<std::string>(args.begin() + 1, args.end()));
     if (command == "index" && (args.size() == 4 || (args.size() % 3 == 1 && args[1] == "-")))
         return index_command(args[0], args[1], args[2], args[3],
                              std::vector<std::string>(args.begin() + 4, args.end()));
