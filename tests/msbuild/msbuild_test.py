@@ -18,7 +18,8 @@ from pathlib import Path
 
 HERE = Path(__file__).resolve().parent
 FILES = {"main.c": b"int main(void) { return 0; }\n", "assets/logo.bin": b"\x89PNG logo",
-         "data/table.bin": bytes(range(256)) + b"tail"}
+         "data/table.bin": bytes(range(256)) + b"tail", "www/index.html": b"<!doctype html>",
+         "www/index.js": b"js", "www/[slug].html": b"slug", "www/drafts/wip.html": b"wip"}
 MACHINES = {"x64": 0x8664, "Win32": 0x14C, "ARM64": 0xAA64}
 
 
@@ -99,6 +100,29 @@ def row_one_file_edit(folder):
     return failures + ([] if status == 0 else [log[-2000:]])
 
 
+def row_folder(folder):
+    """A folder as a library: walked at every build, whatever the files' times."""
+    status, log = build(folder)
+    out = folder / "obj/x64/vormesta/folders/www"
+    failures = [] if status == 0 else [f"the build failed:\n{log[-3000:]}"]
+    if not re.search(r"ClCompile: .*folders/www/www\.c includes", log) or \
+            not re.search(r"Link: .*folders/www/www\.obj", log):
+        failures.append(f"the folder's index is not compiled, or its object not linked:\n{log[-2000:]}")
+    added = folder / "www/a;b [new].html"
+    added.write_bytes(b"added")
+    os.utime(added, (946684800, 946684800))  # an old time, as unzip or robocopy keep
+    (folder / "www/index.js").unlink()
+    status, log = build(folder)
+    index = (out / "www.c").read_text() if status == 0 else ""
+    listed = re.findall(r'\{"(.*?)", vormesta_www_data \+ \d+, (\d+)\}', index)
+    if listed != [("[slug].html", "4"), ("a;b [new].html", "5"), ("index.html", "15")]:
+        failures.append(f"the index lists {listed} after a file added with an old time and one "
+                        f"removed:\n{log[-2000:]}")
+    if b"added\0" not in (out / "www.obj").read_bytes():
+        failures.append("the object does not hold the added file's bytes and NUL")
+    return failures
+
+
 def row_clean(folder):
     build(folder)
     status, log = build(folder, target="Clean")
@@ -109,6 +133,7 @@ def row_clean(folder):
 def row_names(folder):
     (folder / "assets/ä b.txt").write_bytes(b"spaced and not ASCII")
     (folder / "data/spaced name.bin").write_bytes(b"spaced")
+    (folder / "data/empty.bin").write_bytes(b"")
     status, log = build(folder)
     out = folder / "obj/x64/vormesta"
     failures = [] if status == 0 else [f"the build failed:\n{log[-3000:]}"]
@@ -116,14 +141,16 @@ def row_names(folder):
         failures.append("no header 'assets/ä b.h'")
     if "data_spaced_name[6]" not in (out / "include/data/spaced name.h").read_text():
         failures.append("no declaration of data_spaced_name[6]")
+    if status == 0 and "data_empty[1]" not in (out / "include/data/empty.h").read_text():
+        failures.append("an empty file is not declared as one NUL")
     return failures
 
 
 def row_failing_step(folder):
-    (folder / "data/empty.bin").write_bytes(b"")
+    (folder / "data/own.h").write_bytes(b"a file that would be its own header")
     status, log = build(folder)
-    said = re.search(r"data/empty\.bin ?: error VORMESTA3: vormesta-step: .*empty", log)
-    return [] if status != 0 and said else [f"no error naming data/empty.bin:\n{log[-2000:]}"]
+    said = re.search(r"data/own\.h ?: error VORMESTA3: vormesta-step: .*its own header", log)
+    return [] if status != 0 and said else [f"no error naming data/own.h:\n{log[-2000:]}"]
 
 
 def row_text_align(folder):
@@ -148,7 +175,8 @@ def row_text_align(folder):
 ROWS = {"x64": lambda f: row_platform(f, "x64"), "win32": lambda f: row_platform(f, "Win32"),
         "arm64": lambda f: row_platform(f, "ARM64"), "static_library": row_static_library,
         "no_change": row_no_change, "one_file_edit": row_one_file_edit, "clean": row_clean,
-        "names": row_names, "failing_step": row_failing_step, "text_align": row_text_align}
+        "names": row_names, "folder": row_folder, "failing_step": row_failing_step,
+        "text_align": row_text_align}
 
 
 def restore(work):
