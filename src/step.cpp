@@ -232,7 +232,7 @@ int run(int argc, char** argv) {
         return probe_source_command(argv[2]);
     if (command == "embed" && argc == 5)
         return embed_command(argv[2], argv[3], argv[4]);
-    std::vector<std::string> args(argv + 2, argv + argc);
+    std::vector<std::string> args(argv + std::min(argc, 2), argv + argc);
     Options options;
     if ((command == "object" || command == "declare") && !take_options(args, options))
         return 2;
