@@ -497,9 +497,9 @@ function(vormesta_add_library name)
   file(MAKE_DIRECTORY "${declarations}/vormesta" "${root}/index")
 
   # Runs at every build: a walk and a look at the record, and outputs written again only when
-  # what they are made of changed (so that nothing after it rebuilds for nothing).
-  # Listed files' declarations too, so that Ninja looks at them again after the step and
-  # compiles their callers in the same build when a size changed.
+  # what they are made of changed (so that nothing after it rebuilds for nothing). Listed files'
+  # declarations are outputs too, so that Ninja looks at them again after the step and compiles
+  # their callers in the same build when a size changed.
   set(outputs "${source}" "${header}" "${declarations}/vormesta/files.hpp")
   foreach(declared IN LISTS headers)
     list(APPEND outputs "${declarations}/${declared}")
