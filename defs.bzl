@@ -37,8 +37,9 @@ def _header_path(relative):
     return relative + ".h"
 
 # Each file of `ctx.files.srcs` with its path below its base and its header's path, refusing a
-# file outside its base, one that would be its own header and two that give one header.
-def _placed(ctx, caller):
+# file outside its base, and, where `headers` are made, one that would be its own header and two
+# that give one header.
+def _placed(ctx, caller, headers = True):
     base = "/".join([part for part in [ctx.label.workspace_root, ctx.label.package, ctx.attr.base_dir] if part])
     placed = []
     taken = {}
@@ -48,6 +49,9 @@ def _placed(ctx, caller):
             fail("%s: '%s' lies outside its base %s" % (caller, file.short_path, base))
         relative = path[len(base) + 1:] if base else path
         header = _header_path(relative)
+        if not headers:
+            placed.append(struct(file = file, relative = relative, header = header))
+            continue
         if header == relative:
             fail("%s: '%s' would be its own header; give it another extension" % (caller, relative))
         if header in taken:
@@ -55,6 +59,14 @@ def _placed(ctx, caller):
         taken[header] = relative
         placed.append(struct(file = file, relative = relative, header = header))
     return placed
+
+_PLAIN = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789._/-"
+
+# A file's object's path: Bazel 4.2 cannot hand the linker a path with a space in it, so other
+# characters become '_', and the path's hash keeps two such names apart.
+def _object_path(relative):
+    plain = "".join([c if c in _PLAIN else "_" for c in relative.elems()])
+    return plain if plain == relative else "%s_%d" % (plain, hash(relative) & 0xFFFFFFFF)
 
 def _step(ctx, arguments, inputs, outputs, message):
     ctx.actions.run(
@@ -117,13 +129,13 @@ def _vormesta_library_impl(ctx):
     declarations = []
     listed = []
     root = ctx.bin_dir.path + "/" + "/".join([part for part in [ctx.label.workspace_root, ctx.label.package, folder] if part])
-    for file in _placed(ctx, "vormesta_library"):
-        data = ctx.actions.declare_file(folder + "/objects/" + file.relative + ".o")
-        declaration = ctx.actions.declare_file(folder + "/" + file.header)
-        _step(ctx, ["object"] + options + [probe.path, file.file.path, file.relative, data.path, declaration.path],
-              [probe, file.file], [data, declaration], "vormesta: embedding %s" % file.relative)
+    for file in _placed(ctx, "vormesta_library", ctx.attr.declare):
+        data = ctx.actions.declare_file(folder + "/objects/" + _object_path(file.relative) + ".o")
+        declared = [ctx.actions.declare_file(folder + "/" + file.header)] if ctx.attr.declare else []
+        _step(ctx, ["object"] + options + [probe.path, file.file.path, file.relative, data.path] + [d.path for d in declared],
+              [probe, file.file], [data] + declared, "vormesta: embedding %s" % file.relative)
         objects.append(data)
-        declarations.append(declaration)
+        declarations += declared
         listed.append("%s\t%s\t%s" % (file.file.path, file.relative, "text" if ctx.attr.text else "bytes"))
 
     # The index: vormesta/<name>.h and a table of paths and sizes, compiled; never the bytes.
@@ -167,6 +179,7 @@ _vormesta_library = rule(
         library = attr.string(mandatory = True),
         text = attr.bool(),
         align = attr.int(),
+        declare = attr.bool(default = True),
         _cc_toolchain = attr.label(default = Label("@bazel_tools//tools/cpp:current_cc_toolchain")),
     ),
     fragments = ["cpp"],
@@ -185,7 +198,7 @@ def vormesta_embed(name, srcs, base_dir = None, **kwargs):
     _vormesta_headers(name = name + "_headers", srcs = srcs, base_dir = base_dir or "")
     cc_library(name = name, deps = [":" + name + "_headers"], **kwargs)
 
-def vormesta_library(name, srcs, base_dir = None, text = False, align = 0, **kwargs):
+def vormesta_library(name, srcs, base_dir = None, text = False, align = 0, declare = True, **kwargs):
     """A library `name` that holds the bytes of `srcs`, declares their arrays, and finds them by
     path: #include "vormesta/<name>.h" for <name>_find, _count and _at.
 
@@ -196,8 +209,10 @@ def vormesta_library(name, srcs, base_dir = None, text = False, align = 0, **kwa
       base_dir: the folder, relative to the package, that the headers' paths start below.
       text: a NUL after each file's bytes (in the array, not in the index's size).
       align: the arrays' alignment, a power of two up to 4096.
+      declare: a header and an array name for each file; False for a folder, whose files are
+        found through the index alone (so index.html beside index.js is no clash).
       **kwargs: passed on to the cc_library (visibility, tags...).
     """
     _vormesta_library(name = name + "_data", library = name, srcs = srcs, base_dir = base_dir or "",
-                      text = text, align = align)
+                      text = text, align = align, declare = declare)
     cc_library(name = name, deps = [":" + name + "_data"], **kwargs)

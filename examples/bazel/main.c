@@ -10,6 +10,7 @@
 #include "library/greeting.h" /* declares library_greeting, defined in the library */
 #include "library/table.h"    /* declares library_table */
 #include "vormesta/embedded_files.h" /* finds the library's files by path */
+#include "vormesta/site.h"           /* the files of the folder site/ */
 
 static int same_as_file(const unsigned char* array, size_t size, const char* path) {
     unsigned char bytes[4096];
@@ -33,5 +34,13 @@ int main(void) {
     const int indexed = embedded_files_count() == 2 && found && found->data == library_table &&
                         found->size == sizeof library_table && !embedded_files_find("table.bin");
     printf("index: %s\n", indexed ? "library/table.bin found, table.bin not" : "WRONG");
-    return all && indexed && errno == 0 ? 0 : 1;
+    /* The folder: index.html beside index.js, an empty file, [slug].html, ';' and a space. */
+    const struct vormesta_file* slug = site_find("[slug].html");
+    const struct vormesta_file* empty = site_find("empty.css");
+    const int walked = site_count() == 6 && site_find("index.html") && site_find("index.js") &&
+                       site_find("a;b.html") && site_find("sp ace.txt") && slug &&
+                       same_as_file(slug->data, slug->size, "site/[slug].html") &&
+                       slug->data[slug->size] == 0 && empty && empty->size == 0;
+    printf("site: %zu files%s\n", site_count(), walked ? "" : ", WRONG");
+    return all && indexed && walked && errno == 0 ? 0 : 1;
 }
