@@ -65,9 +65,9 @@ def expected_lines(folder, text=False):
     return lines
 
 
-def program(folder, platform="x64", configuration="Debug", text=False):
+def program(folder, platform="x64", configuration="Debug", text=False, exe=None):
     """The program the build linked: its machine, and on x64 what it prints under Wine."""
-    exe = folder / "bin" / platform / configuration / "App.exe"
+    exe = exe or folder / "bin" / platform / configuration / "App.exe"
     if not exe.is_file():
         return [f"no {exe.relative_to(folder)}"]
     data = exe.read_bytes()
@@ -218,12 +218,37 @@ def row_text_align(folder):
     return failures + program(folder, text=True)
 
 
+def row_cmake(folder, platform):
+    """CMakeLists.txt configured with the MSVC toolchain (clang-cl, lld-link) by Ninja."""
+    cpu = {"x64": ("AMD64", "x86_64"), "Win32": ("x86", "i686"), "ARM64": ("ARM64", "aarch64")}
+    tools = {"C_COMPILER": "clang-cl-19", "LINKER": "lld-link-19", "AR": "llvm-lib-19",
+             "RC_COMPILER": "llvm-rc-19", "MT": "llvm-mt-19"}
+    root = HERE.parent.parent
+    configure = ["cmake", "-S", ".", "-B", "build", "-G", "Ninja", f"-DVORMESTA_ROOT={root}",
+                 f"-DVORMESTA_EXECUTABLE={opts.step.parent / 'vormesta'}",
+                 "-DCMAKE_SYSTEM_NAME=Windows", f"-DCMAKE_SYSTEM_PROCESSOR={cpu[platform][0]}",
+                 f"-DCMAKE_C_COMPILER_TARGET={cpu[platform][1]}-pc-windows-msvc",
+                 # CMake's compiler check would link a program with the C runtime.
+                 "-DCMAKE_TRY_COMPILE_TARGET_TYPE=STATIC_LIBRARY", "-DCMAKE_BUILD_TYPE=Release",
+                 "-DCMAKE_C_STANDARD_LIBRARIES=", "-DCMAKE_C_FLAGS=/WX"]
+    configure += [f"-DCMAKE_{name}={shutil.which(tool)}" for name, tool in tools.items()]
+    for command in (configure, ["cmake", "--build", "build"]):
+        done = subprocess.run(command, cwd=folder, capture_output=True, text=True)
+        if done.returncode != 0:
+            return [f"{' '.join(command[:2])} failed:\n{(done.stdout + done.stderr)[-3000:]}"]
+        if command is configure and "vormesta: objects for COFF" not in done.stdout:
+            return [f"no objects, the header road taken:\n{(done.stdout + done.stderr)[-3000:]}"]
+    return program(folder, platform, exe=folder / "build/App.exe")
+
+
 ROWS = {"x64": lambda f: row_platform(f, "x64"), "win32": lambda f: row_platform(f, "Win32"),
         "arm64": lambda f: row_platform(f, "ARM64"), "release": row_release,
         "static_library": row_static_library, "no_change": row_no_change,
         "one_file_edit": row_one_file_edit, "list_change": row_list_change, "clean": row_clean,
         "names": row_names, "folder": row_folder, "failing_step": row_failing_step,
-        "text_align": row_text_align}
+        "text_align": row_text_align, "cmake_x64": lambda f: row_cmake(f, "x64"),
+        "cmake_win32": lambda f: row_cmake(f, "Win32"),
+        "cmake_arm64": lambda f: row_cmake(f, "ARM64")}
 
 
 def restore(work):
@@ -265,7 +290,7 @@ def main():
         for path, data in FILES.items():
             (folder / path).parent.mkdir(parents=True, exist_ok=True)
             (folder / path).write_bytes(data)
-        for part in ("App.proj", "main.c", "crt"):
+        for part in ("App.proj", "CMakeLists.txt", "main.c", "crt"):
             copy = shutil.copytree if (HERE / part).is_dir() else shutil.copy
             copy(HERE / part, folder / part)
         failures = ROWS[name](folder)
