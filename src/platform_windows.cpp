@@ -143,23 +143,36 @@ std::wstring final_path(HANDLE file) {
     });
 }
 
-// The temporary to remove on a stop. The lock, held while a temporary is made or becomes the
-// header, keeps the handler waiting until either is done.
+// The temporary to remove on a stop, and its handle while it is open. The lock, held while a
+// temporary is made, closed or becomes the header, keeps the handler waiting until that is done.
 SRWLOCK stop_lock = SRWLOCK_INIT;
 int held_depth = 0; // the main thread's alone
 std::wstring pending_temporary;
+HANDLE pending_handle = INVALID_HANDLE_VALUE;
 
 // Ctrl-C, Ctrl-Break, closing the console: remove the temporary, then end the process with the
 // status Windows gives a Ctrl-C, here and now (the system's own handler, under Wine, ends it
-// with 0). Nothing else runs: no stream is flushed into a header.
+// with 0). Nothing else runs: no stream is flushed into a header. A file still open is only
+// marked for deletion, and goes when its last handle closes, which for a process ending is
+// some time after the end that its parent sees (seen under Wine): the handler closes the
+// temporary's handle itself, so the name is gone before the process ends.
 BOOL WINAPI remove_temporary_and_stop(DWORD event) {
     if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT && event != CTRL_CLOSE_EVENT)
         return FALSE;
     AcquireSRWLockExclusive(&stop_lock);
     if (!pending_temporary.empty())
         DeleteFileW(pending_temporary.c_str());
+    if (pending_handle != INVALID_HANDLE_VALUE)
+        CloseHandle(pending_handle);
     TerminateProcess(GetCurrentProcess(), STATUS_CONTROL_C_EXIT);
     return TRUE;
+}
+
+// Closes a temporary's stream, its handle no longer the handler's to close.
+int close_temporary(std::FILE* file) {
+    const StopsHeld held;
+    pending_handle = INVALID_HANDLE_VALUE;
+    return std::fclose(file);
 }
 
 // An indexer or a virus scanner may hold the old header open for a moment: such a refusal is
@@ -469,7 +482,9 @@ bool Temporary::create_beside(const Target& target) {
         return false;
     path_ = std::move(path);
     pending_temporary = path_;
+    pending_handle = handle;
     if (!(file_ = stream(handle, "wb"))) {
+        pending_handle = INVALID_HANDLE_VALUE;
         remove();
         return false;
     }
@@ -486,14 +501,19 @@ bool Temporary::create_elsewhere() {
     if (folder.back() != L'\\')
         folder += L'\\';
     std::wstring path;
-    file_ = stream(create_new(folder, GENERIC_READ | GENERIC_WRITE, share_all,
-                              FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, path),
-                   "w+b");
+    const StopsHeld held;
+    const HANDLE handle = create_new(folder, GENERIC_READ | GENERIC_WRITE, share_all,
+                                     FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, path);
+    if (handle == INVALID_HANDLE_VALUE)
+        return false;
+    pending_handle = handle;
+    if (!(file_ = stream(handle, "w+b")))
+        pending_handle = INVALID_HANDLE_VALUE;
     return file_ != nullptr;
 }
 
 bool Temporary::close() {
-    return std::fclose(std::exchange(file_, nullptr)) == 0;
+    return close_temporary(std::exchange(file_, nullptr)) == 0;
 }
 
 std::FILE* Temporary::read_back() {
@@ -515,7 +535,7 @@ bool Temporary::rename_over(Target& target) {
 
 void Temporary::remove() {
     if (file_)
-        std::fclose(std::exchange(file_, nullptr));
+        close_temporary(std::exchange(file_, nullptr));
     if (path_.empty())
         return;
     const StopsHeld held;
