@@ -282,7 +282,8 @@ def main():
     wanted = {"build/native/vormesta.props", "build/native/vormesta.targets",
               "build/native/vormesta.xml", "tools/win-x64/vormesta.exe",
               "tools/win-x64/vormesta-step.exe", "build/native/probes/x86/probe.obj",
-              "build/native/probes/x64/probe.obj", "build/native/probes/arm64/probe.obj"}
+              "build/native/probes/x64/probe.obj", "build/native/probes/arm64/probe.obj",
+              "README.md"}
     failed = [f"package: lacks {name}" for name in sorted(wanted - listed)]
     opts.package_root = restore(opts.work.resolve())
     for name in opts.rows or ROWS:
