@@ -124,7 +124,9 @@ bool without_probe_symbol(const ObjectTarget& target, std::string& seen) {
     return false;
 }
 
+constexpr std::uint16_t elf_i386 = 3;
 constexpr std::uint16_t elf_x86_64 = 62;
+constexpr std::uint16_t elf_aarch64 = 183;
 constexpr std::uint16_t coff_i386 = 0x14C;
 constexpr std::uint32_t macho_magic_64 = 0xFEEDFACF;
 
@@ -352,9 +354,39 @@ std::string too_large(std::uint64_t size, const char* format) {
     return std::to_string(size) + " bytes are more than " + format + " can hold";
 }
 
+// The GNU property note of data on a machine whose linkers AND control-flow features across
+// their inputs: a program keeps its hardening only when every object claims it, and data
+// honours every such feature (x86: IBT and shadow stack; aarch64: BTI and PAC). Empty for
+// other machines. Nothing that raises what a program needs (no ISA level).
+std::string gnu_property_note(const ObjectTarget& t) {
+    constexpr std::uint32_t nt_gnu_property_type_0 = 5;
+    constexpr std::uint32_t x86_feature_1_and = 0xC0000002; // IBT 1, SHSTK 2
+    constexpr std::uint32_t aarch64_feature_1_and = 0xC0000000; // BTI 1, PAC 2
+    std::uint32_t property = 0;
+    if (t.machine == elf_x86_64 || t.machine == elf_i386)
+        property = x86_feature_1_and;
+    else if (t.machine == elf_aarch64 && t.is_64)
+        property = aarch64_feature_1_and;
+    if (!property)
+        return {};
+    // The property's data is padded to the word: 8 bytes in 64-bit objects, 4 in 32-bit ones.
+    const std::uint32_t data_size = t.is_64 ? 16 : 12;
+    std::string note;
+    Bytes out(note, t.big_endian);
+    out.u32(4); // "GNU\0"
+    out.u32(data_size);
+    out.u32(nt_gnu_property_type_0);
+    note.append("GNU", 4);
+    out.u32(property);
+    out.u32(4);
+    out.u32(3);
+    out.pad_to(note.size() + (t.is_64 ? 4 : 0));
+    return note;
+}
+
 // ELF: the data in .rodata (.lrodata past 2 GiB on x86-64, after everything small), an empty
-// .note.GNU-stack so that the stack stays non-executable, and the one symbol, with its size,
-// hidden: a shared library that links the object does not export it.
+// .note.GNU-stack so that the stack stays non-executable, the GNU property note, and the
+// symbols, with their sizes, hidden: a shared library that links the object exports none.
 bool lay_out_elf(const ObjectTarget& t, const std::vector<ObjectSymbol>& symbols,
                  std::uint64_t size, std::uint32_t alignment, ObjectLayout& layout,
                  std::string& refused) {
@@ -362,8 +394,13 @@ bool lay_out_elf(const ObjectTarget& t, const std::vector<ObjectSymbol>& symbols
     const bool large = t.machine == elf_x86_64 && w && size > 0x7FFFFFFF;
     const std::string data_name = large ? ".lrodata" : ".rodata";
     static constexpr char fixed_names[] = ".note.GNU-stack\0.symtab\0.strtab\0.shstrtab";
-    const std::string shstrtab =
+    const std::string note = gnu_property_note(t);
+    const int section_count = note.empty() ? 6 : 7;
+    std::string shstrtab =
         std::string(1, '\0') + data_name + '\0' + std::string(fixed_names, sizeof fixed_names);
+    const auto name_property = static_cast<std::uint32_t>(shstrtab.size());
+    if (!note.empty())
+        shstrtab.append(".note.gnu.property", sizeof ".note.gnu.property");
     std::string strtab(1, '\0');
     for (const ObjectSymbol& symbol : symbols)
         strtab += t.symbol_prefix + symbol.name + '\0';
@@ -378,11 +415,12 @@ bool lay_out_elf(const ObjectTarget& t, const std::vector<ObjectSymbol>& symbols
     const std::uint64_t symbol_size = w ? 24 : 16;
     const std::uint64_t word = w ? 8 : 4;
     const std::uint64_t data_at = align_up(header_size, alignment);
-    const std::uint64_t symtab_at = align_up(data_at + size, word);
+    const std::uint64_t note_at = align_up(data_at + size, word);
+    const std::uint64_t symtab_at = note_at + note.size();
     const std::uint64_t strtab_at = symtab_at + symbol_count * symbol_size;
     const std::uint64_t shstrtab_at = strtab_at + strtab.size();
     const std::uint64_t sections_at = align_up(shstrtab_at + shstrtab.size(), word);
-    if (!w && sections_at + 6 * 40 > max_32) {
+    if (!w && sections_at + static_cast<std::uint64_t>(section_count) * 40 > max_32) {
         refused = too_large(size, "a 32-bit ELF object");
         return false;
     }
@@ -407,7 +445,7 @@ bool lay_out_elf(const ObjectTarget& t, const std::vector<ObjectSymbol>& symbols
     head.u16(0);
     head.u16(0);
     head.u16(w ? 64 : 40);
-    head.u16(6);
+    head.u16(static_cast<std::uint64_t>(section_count));
     head.u16(5); // .shstrtab
     head.pad_to(data_at);
 
@@ -415,7 +453,8 @@ bool lay_out_elf(const ObjectTarget& t, const std::vector<ObjectSymbol>& symbols
     const std::uint64_t tail = data_at + size;
     std::string& out = layout.after;
     Bytes rest(out, t.big_endian);
-    out.append(small(symtab_at - tail), '\0');
+    out.append(small(note_at - tail), '\0');
+    out += note;
     out.append(small(symbol_size), '\0'); // the null symbol
     std::uint32_t name = 1;
     for (const ObjectSymbol& symbol : symbols) {
@@ -458,6 +497,8 @@ bool lay_out_elf(const ObjectTarget& t, const std::vector<ObjectSymbol>& symbols
     section(name_symtab, 2, 0, symtab_at, symbol_count * symbol_size, 4, 1, word, symbol_size);
     section(name_strtab, 3, 0, strtab_at, strtab.size(), 0, 0, 1, 0);
     section(name_shstrtab, 3, 0, shstrtab_at, shstrtab.size(), 0, 0, 1, 0);
+    if (!note.empty())
+        section(name_property, 7, 0x2, note_at, note.size(), 0, 0, word, 0); // SHT_NOTE, alloc
     return true;
 }
 

@@ -84,10 +84,10 @@ def fnv(data):
     return h
 
 
-def elf(triple, qemu, flags=()):
+def elf(triple, qemu, flags=(), link_flags=()):
     """A Linux target: clang for it, lld, the program under qemu-user."""
     compile = [CLANG, f"--target={triple}", "-ffreestanding", "-fno-pic", "-O1", *flags]
-    link = [LLD, "-static", "-e", "start", "-o", "program"]
+    link = [LLD, "-static", "-e", "start", "-o", "program", *link_flags]
     return dict(compile=compile, link=lambda objs: link + objs, run=[qemu, "./program"],
                 shared=[LLD, "-shared", "-o", "library.so", "data.o"])
 
@@ -111,6 +111,13 @@ def archived(row, *command):
 
 TARGETS = {
     "x86_64-linux": archived(elf("x86_64-linux-gnu", "qemu-x86_64"), "llvm-ar-19", "rcs"),
+    # Hardened: the program keeps the control-flow features its own objects claim, and the
+    # linker names no object that lacks them.
+    "x86_64-linux-cet": dict(elf("x86_64-linux-gnu", "qemu-x86_64", ["-fcf-protection"],
+                                 ["-z", "cet-report=error"]), feature="x86 feature: IBT, SHSTK"),
+    "aarch64-linux-bti": dict(elf("aarch64-linux-gnu", "qemu-aarch64",
+                                  ["-mbranch-protection=standard"], ["-z", "bti-report=error"]),
+                              feature="aarch64 feature: BTI, PAC"),
     "i386-linux": elf("i386-linux-gnu", "qemu-i386"),
     "aarch64-linux": archived(elf("aarch64-linux-gnu", "qemu-aarch64"), "llvm-ar-19", "rcsT"),
     "armhf-linux": elf("arm-linux-gnueabihf", "qemu-arm", ["-mfloat-abi=hard"]),
@@ -197,6 +204,10 @@ def check(name, step, work):
         run(row["link"](["caller.o", "data.o"]), "the link")
     if ok and name == "x86_64-linux":
         declaration_rules(folder, step, run, failures)
+    if ok and "feature" in row:
+        status, notes = sh(["llvm-readelf-19", "-n", "program"], folder)
+        if row["feature"] not in notes:
+            failures.append(f"the program lost its hardening ({row['feature']}):\n{notes}")
     if ok and row["run"]:
         status, out = sh(row["run"], folder)
         if status != 0:
