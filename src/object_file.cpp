@@ -177,15 +177,19 @@ bool is_coff_machine(std::uint64_t machine) {
     return machine == coff_i386 || machine == 0x8664 || machine == 0xAA64 || machine == 0x1C4;
 }
 
-bool read_coff(std::string_view data, ObjectTarget& target, std::string& seen) {
+// COFF, or its big-object form (MinGW's -Wa,-mbig-obj, MSVC's /bigobj): a longer header and
+// longer symbol records, the same names.
+bool read_coff(std::string_view data, ObjectTarget& target, std::string& seen, bool big) {
     Reader in(data, false);
     target.format = ObjectTarget::Format::coff;
-    target.machine = static_cast<std::uint16_t>(in.u16(0));
-    const std::uint64_t symbols = in.u32(8);
-    const std::uint64_t count = in.u32(12);
-    const std::uint64_t strings = symbols + count * 18;
-    for (std::uint64_t i = 0; i < count && !in.torn(); i += 1 + in.get(symbols + i * 18 + 17, 1)) {
-        const std::uint64_t at = symbols + i * 18;
+    target.machine = static_cast<std::uint16_t>(in.u16(big ? 6 : 0));
+    const std::uint64_t symbols = in.u32(big ? 48 : 8);
+    const std::uint64_t count = in.u32(big ? 52 : 12);
+    const std::uint64_t record = big ? 20 : 18;
+    const std::uint64_t strings = symbols + count * record;
+    for (std::uint64_t i = 0; i < count && !in.torn();
+         i += 1 + in.get(symbols + i * record + record - 1, 1)) {
+        const std::uint64_t at = symbols + i * record;
         const std::string_view name =
             in.u32(at) == 0 ? in.text(strings + in.u32(at + 4)) : in.text(at, 8);
         if (take_prefix(name, target))
@@ -310,6 +314,20 @@ bool first_thin_member(std::string_view archive, std::string& path) {
     return false;
 }
 
+// What a universal Mach-O file holds, for a probe made for several architectures at once.
+std::string universal_macho(std::string_view object) {
+    Reader in(object, true);
+    const std::uint64_t count = in.u32(4);
+    std::string names;
+    for (std::uint64_t i = 0; i < std::min<std::uint64_t>(count, 8); ++i) {
+        const std::uint64_t cpu = in.u32(8 + i * 20);
+        names += std::string(names.empty() ? "" : ", ") +
+                 (cpu == 0x01000007 ? "x86_64" : cpu == 0x0100000C ? "arm64" : hex(cpu));
+    }
+    return "a universal Mach-O file of " + std::to_string(count) + " architectures (" + names +
+           "): make the probe for one architecture, and a library for each";
+}
+
 bool read_object_target(std::string_view object, ObjectTarget& target, std::string& seen) {
     target = ObjectTarget{};
     if (object.substr(0, 4) == "\x7f"
@@ -321,7 +339,27 @@ bool read_object_target(std::string_view object, ObjectTarget& target, std::stri
     if (in.u32(0) == macho_magic_64)
         return read_macho(object, target, seen);
     if (object.size() >= 20 && is_coff_machine(in.u16(0)) && in.u16(16) == 0)
-        return read_coff(object, target, seen);
+        return read_coff(object, target, seen, false);
+    // An anonymous COFF object: the big-object form by its class, or MSVC's /GL code.
+    static constexpr char bigobj_class[] = "\xc7\xa1\xba\xd1\xee\xba\xa9\x4b\xaf\x20\xfa\xf6"
+                                           "\x6a\xa4\xdc\xb8";
+    const bool anonymous = object.size() >= 56 && in.u16(0) == 0 && in.u16(2) == 0xFFFF;
+    if (anonymous && object.substr(12, 16) == std::string_view(bigobj_class, 16) &&
+        is_coff_machine(in.u16(6)))
+        return read_coff(object, target, seen, true);
+    if (anonymous) {
+        seen = "an anonymous COFF object, as MSVC's /GL makes for link-time code generation: "
+               "make the probe without /GL";
+        return false;
+    }
+    if (object.substr(0, 4) == "BC\xc0\xde" || in.u32(0) == 0x0B17C0DE) {
+        seen = "LLVM bitcode, as -flto makes: make the probe without LTO (-fno-lto)";
+        return false;
+    }
+    if (Reader(object, true).u32(0) == 0xCAFEBABE) {
+        seen = universal_macho(object);
+        return false;
+    }
     seen = "not an object this tool writes (ELF, COFF or 64-bit Mach-O): it starts with";
     for (std::size_t i = 0; i < std::min<std::size_t>(object.size(), 8); ++i)
         seen += " " + hex(static_cast<unsigned char>(object[i]));

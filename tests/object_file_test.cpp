@@ -124,7 +124,12 @@ TEST(Probe, SaysWhatItSawWhenItCannotMatch) {
         const char* seen;
     } rows[] = {
         {std::string("\x00\x61\x73\x6d\x01\x00\x00\x00", 8), "starts with 0x0 0x61 0x73"},
-        {"BC\xc0\xde\x35\x14\x00\x00", "starts with 0x42 0x43 0xc0 0xde"}, // LLVM bitcode (LTO)
+        {"BC\xc0\xde\x35\x14\x00\x00", "LLVM bitcode, as -flto makes"},
+        {std::string("\xde\xc0\x17\x0b\0\0\0\0", 8), "LLVM bitcode"}, // in its wrapper
+        {std::string("\xca\xfe\xba\xbe\0\0\0\2\x01\0\0\x07", 12) + std::string(16, '\0') +
+             std::string("\x01\0\0\x0c", 4),
+         "a universal Mach-O file of 2 architectures (x86_64, arm64)"},
+        {std::string("\0\0\xff\xff\1\0\x64\x86", 8) + std::string(48, '\0'), "MSVC's /GL"},
         {"!<arch>\n", "an archive holding no object"},
         {"", "starts with"},
     };

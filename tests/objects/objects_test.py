@@ -132,6 +132,12 @@ TARGETS = {
     "x64-mingw": dict(compile=["x86_64-w64-mingw32-gcc", "-DMAIN"],
                       link=lambda objs: ["x86_64-w64-mingw32-gcc", "-o", "program.exe", *objs],
                       run=[WINE, "program.exe"]),
+    # A project that needs many sections compiles every object, the probe too, in the
+    # big-object form.
+    "x64-mingw-bigobj": dict(compile=["x86_64-w64-mingw32-gcc", "-DMAIN", "-Wa,-mbig-obj"],
+                             link=lambda objs: ["x86_64-w64-mingw32-gcc", "-o", "program.exe",
+                                                *objs],
+                             run=[WINE, "program.exe"]),
     "arm64-macos": archived(dict(compile=[CLANG, "--target=arm64-apple-macos11", "-ffreestanding"],
                         link=lambda objs: ["ld64.lld-19", "-arch", "arm64", "-platform_version",
                                            "macos", "11.0", "11.0", "-dylib", "-o", "program",
