@@ -170,6 +170,11 @@ bool read_elf(std::string_view data, ObjectTarget& target, std::string& seen) {
                 return true;
         }
     }
+    // GCC's LTO objects hold the code as its own bytecode, and the symbols elsewhere.
+    if (data.find("__gnu_lto_slim") != std::string_view::npos) {
+        seen = "GCC's LTO bytecode, as -flto makes: make the probe without LTO (-fno-lto)";
+        return false;
+    }
     return without_probe_symbol(target, seen);
 }
 
