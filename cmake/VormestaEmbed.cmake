@@ -467,6 +467,11 @@ function(vormesta_add_library name)
   string(APPEND settings "declarations\t${declarations}\nrecord\t${root}/index/record\n")
   if(road STREQUAL "object")
     string(APPEND settings "probe\t${probe}\nobject\t${object}\n")
+    # GNU ld for Windows exports every symbol of a DLL that marks none; told, it leaves the
+    # arrays out. MSVC's link takes no such directive: only the build knows which it is.
+    if(MINGW)
+      string(APPEND settings "linker\tgnu-ld\n")
+    endif()
   endif()
   # Files listed by name keep their declarations ("image.h" declares `image`); TEXT and ALIGN
   # for the library, or for a file by its source property VORMESTA_TEXT or VORMESTA_ALIGN.

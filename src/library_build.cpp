@@ -47,6 +47,7 @@ struct Settings {
     std::string header;
     std::string declarations;
     std::string record;
+    bool gnu_ld = false; // the objects go to GNU ld for Windows
     std::vector<Listed> files;
     std::vector<Folder> folders;
 };
@@ -120,6 +121,8 @@ bool read_settings(const std::string& path, Settings& settings) {
             continue;
         } else if (single && words.size() == 2) {
             *single = words[1];
+        } else if (key == "linker" && words.size() == 2 && words[1] == "gnu-ld") {
+            settings.gnu_ld = true;
         } else if (key == "file" && words.size() == 4) {
             settings.files.push_back({words[1], words[2], {}});
             known = parse_flags(words[3], settings.files.back().flags, path);
@@ -411,6 +414,7 @@ int library_command(const std::string& path, const std::vector<std::string>& lin
         (!settings.probe.empty() && !read_probe(settings.probe, target)) ||
         !find_files(settings, found))
         return 1;
+    target.gnu_ld = settings.gnu_ld;
     const std::string record = record_of(settings, target, found);
     std::string before;
     const bool made = exists(settings.source) && exists(settings.header) &&

@@ -550,16 +550,23 @@ bool lay_out_elf(const ObjectTarget& t, const std::vector<ObjectSymbol>& symbols
 bool lay_out_coff(const ObjectTarget& t, const std::vector<ObjectSymbol>& symbols,
                   std::uint64_t size, std::uint32_t alignment, ObjectLayout& layout,
                   std::string& refused) {
-    const std::uint64_t data_at = 20 + 40;
+    // GNU ld's directive names C names, without the x86 prefix.
+    std::string directive;
+    for (const ObjectSymbol& symbol : symbols)
+        if (t.gnu_ld)
+            directive += (directive.empty() ? " -exclude-symbols:" : ",") + symbol.name;
+    const std::uint16_t section_count = directive.empty() ? 1 : 2;
+    const std::uint64_t data_at = 20 + 40 * std::uint64_t{section_count};
     const bool safe_seh = t.machine == coff_i386;
-    const std::uint64_t symbols_at = data_at + size;
+    const std::uint64_t directive_at = data_at + size;
+    const std::uint64_t symbols_at = directive_at + directive.size();
     if (symbols_at > max_32) {
         refused = too_large(size, "a COFF object");
         return false;
     }
     Bytes head(layout.before, false);
     head.u16(t.machine);
-    head.u16(1);
+    head.u16(section_count);
     head.u32(0); // no time stamp: the same bytes give the same object
     head.u32(symbols_at);
     head.u32(static_cast<std::uint32_t>(symbols.size() + (safe_seh ? 1 : 0)));
@@ -576,8 +583,21 @@ bool lay_out_coff(const ObjectTarget& t, const std::vector<ObjectSymbol>& symbol
     head.u16(0);
     const std::uint32_t align_flag = (log2_of(alignment) + 1) << 20;
     head.u32(0x40000040u | align_flag); // initialized data, read
+    if (!directive.empty()) {
+        head.name(".drectve", 8);
+        head.u32(0);
+        head.u32(0);
+        head.u32(directive.size());
+        head.u32(directive_at);
+        head.u32(0);
+        head.u32(0);
+        head.u16(0);
+        head.u16(0);
+        head.u32(0x00100A00u); // linker information, removed, 1-byte aligned
+    }
 
     Bytes rest(layout.after, false);
+    layout.after += directive;
     std::string strings;
     for (const ObjectSymbol& symbol : symbols) {
         rest.u32(0); // the name is in the string table

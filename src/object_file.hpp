@@ -25,6 +25,9 @@ struct ObjectTarget {
     std::uint32_t cpu_subtype = 0;
     std::string platform_command; // Mach-O: the probe's build-version load command, as it was
     std::string symbol_prefix;    // what the compiler puts before a C name ("_" on x86 Windows)
+    // COFF objects for GNU ld (MinGW), which exports every symbol of a DLL that marks none: a
+    // directive keeps the arrays out. Set by whoever knows the linker; a probe cannot tell.
+    bool gnu_ld = false;
 };
 
 // The name the probe source gives the one thing it defines.

@@ -31,8 +31,8 @@ const char usage[] =
     "       vormesta-step probe OBJECT\n"
     "       vormesta-step probe-source SOURCE\n"
     "       vormesta-step embed INPUT RELATIVE HEADER\n"
-    "       vormesta-step object [--text] [--align N] [--library NAME] PROBE INPUT RELATIVE OBJECT\n"
-    "                            [DECLARATION]\n"
+    "       vormesta-step object [--text] [--align N] [--library NAME] [--linker gnu-ld]\n"
+    "                            PROBE INPUT RELATIVE OBJECT [DECLARATION]\n"
     "       vormesta-step declare [--text] INPUT RELATIVE DECLARATION [INPUT RELATIVE ...]\n"
     "       vormesta-step index LIBRARY LIST SOURCE HEADER\n"
     "       vormesta-step index LIBRARY - SOURCE HEADER [INPUT RELATIVE KIND]...\n"
@@ -42,6 +42,8 @@ const char usage[] =
     "--text puts a NUL after the bytes; --align N aligns them to N (a power of two to 4096).\n"
     "--library NAME: the file is reached through library NAME's index (objects of one library\n"
     "must all say so).\n"
+    "--linker gnu-ld: the object goes to GNU ld for Windows (MinGW), which is told to keep its\n"
+    "arrays out of a DLL's exports.\n"
     "LIST holds a line per file of the library: INPUT, RELATIVE and text or bytes, by tabs.\n"
     "SETTINGS describes a library of listed files and folders, a setting a line; with -, the\n"
     "lines follow as arguments. See README.md, \"The library step\".\n";
@@ -51,6 +53,7 @@ struct Options {
     bool text = false;        // a NUL after the bytes, in the array's bound
     std::uint32_t align = 16; // the bytes' alignment
     std::string library;      // the library whose symbol the object defines
+    bool gnu_ld = false;      // the object goes to GNU ld for Windows
 };
 
 // Takes the options that lead `args`; false for one it does not know.
@@ -59,6 +62,11 @@ bool take_options(std::vector<std::string>& args, Options& options) {
         if (args[0] == "--text") {
             options.text = true;
             args.erase(args.begin());
+            continue;
+        }
+        if (args[0] == "--linker" && args.size() >= 2 && args[1] == "gnu-ld") {
+            options.gnu_ld = true;
+            args.erase(args.begin(), args.begin() + 2);
             continue;
         }
         if (args[0] == "--library" && args.size() >= 2) {
@@ -139,6 +147,7 @@ int object_command(const Options& options, const std::string& probe, const std::
     if (!names_of(relative, names) || !read_probe(probe, target) || !open_input(path, input) ||
         !has_data(path, input))
         return 1;
+    target.gnu_ld = options.gnu_ld;
     const std::uint64_t size = vormesta::array_size(input.facts.size, options.text);
     // A file of a library is reached through the library's own symbol; its array name is
     // defined too where a declaration names it.

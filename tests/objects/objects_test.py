@@ -131,7 +131,8 @@ TARGETS = {
     "arm64-msvc": msvc("aarch64-pc-windows-msvc", "arm64", False),
     "x64-mingw": dict(compile=["x86_64-w64-mingw32-gcc", "-DMAIN"],
                       link=lambda objs: ["x86_64-w64-mingw32-gcc", "-o", "program.exe", *objs],
-                      run=[WINE, "program.exe"]),
+                      run=[WINE, "program.exe"],
+                      dll=["x86_64-w64-mingw32-gcc", "-shared", "-o", "library.dll", "dll.o"]),
     # A project that needs many sections compiles every object, the probe too, in the
     # big-object form.
     "x64-mingw-bigobj": dict(compile=["x86_64-w64-mingw32-gcc", "-DMAIN", "-Wa,-mbig-obj"],
@@ -230,6 +231,14 @@ def check(name, step, work):
         status, symbols = sh(["llvm-nm-19", "-D", "--defined-only", "library.so"], folder)
         if "blob_data" in symbols:
             failures.append(f"a shared library exports the array:\n{symbols}")
+    if ok and "dll" in row:
+        # GNU ld exports every symbol of a DLL that marks none: told, it leaves the array out.
+        run([step, "object", "--linker", "gnu-ld", probe, "data.bin", "blob/data.bin", "dll.o"],
+            "vormesta-step for GNU ld")
+        run(row["dll"], "the DLL")
+        status, exports = sh(["llvm-objdump-19", "-p", "library.dll"], folder)
+        if status != 0 or "blob_data" in exports:
+            failures.append(f"a DLL exports the array:\n{exports[-1500:]}")
     for failure in failures:
         print(f"{name}: {failure}")
     print(f"{name}: {'FAILED' if failures else 'ok'}")
