@@ -1,0 +1,2 @@
+// The includer compiled as C++ of each standard.
+#include "includer.c"
