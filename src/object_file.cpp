@@ -427,14 +427,21 @@ std::string gnu_property_note(const ObjectTarget& t) {
     return note;
 }
 
-// ELF: the data in .rodata (.lrodata past 2 GiB on x86-64, after everything small), an empty
+// Past this size x86-64 data goes where GCC's medium code model puts large data (its default
+// -mlarge-data-threshold): .lrodata, which linkers place after every small section, so that
+// code keeps its 2 GiB reach to them however much data the program holds. The index reaches
+// the files through 64-bit pointers, from any code model.
+constexpr std::uint64_t large_data_threshold = 65536;
+constexpr std::uint64_t shf_x86_64_large = 0x10000000;
+
+// ELF: the data in .rodata (.lrodata past the threshold on x86-64), an empty
 // .note.GNU-stack so that the stack stays non-executable, the GNU property note, and the
 // symbols, with their sizes, hidden: a shared library that links the object exports none.
 bool lay_out_elf(const ObjectTarget& t, const std::vector<ObjectSymbol>& symbols,
                  std::uint64_t size, std::uint32_t alignment, ObjectLayout& layout,
                  std::string& refused) {
     const bool w = t.is_64;
-    const bool large = t.machine == elf_x86_64 && w && size > 0x7FFFFFFF;
+    const bool large = t.machine == elf_x86_64 && w && size > large_data_threshold;
     const std::string data_name = large ? ".lrodata" : ".rodata";
     static constexpr char fixed_names[] = ".note.GNU-stack\0.symtab\0.strtab\0.shstrtab";
     const std::string note = gnu_property_note(t);
@@ -535,7 +542,7 @@ bool lay_out_elf(const ObjectTarget& t, const std::vector<ObjectSymbol>& symbols
         rest.word(entry, w);
     };
     section(0, 0, 0, 0, 0, 0, 0, 0, 0);
-    section(name_data, 1, large ? 0x10000002 : 0x2, data_at, size, 0, 0, alignment, 0);
+    section(name_data, 1, large ? shf_x86_64_large | 0x2 : 0x2, data_at, size, 0, 0, alignment, 0);
     section(name_note, 1, 0, shstrtab_at, 0, 0, 0, 1, 0);
     section(name_symtab, 2, 0, symtab_at, symbol_count * symbol_size, 4, 1, word, symbol_size);
     section(name_strtab, 3, 0, strtab_at, strtab.size(), 0, 0, 1, 0);

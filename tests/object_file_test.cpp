@@ -97,7 +97,9 @@ TEST(ObjectFileLimits, KeepsLargeDataWhereLargeDataGoesAndRefusesWhatAFormatCann
     };
     const Row rows[] = {
         {target(Format::elf, true, false, 62), 3 * GiB, true, ".lrodata"},
-        {target(Format::elf, true, false, 62), 2 * GiB - 1, true, ".rodata"},
+        {target(Format::elf, true, false, 62), 2 * GiB - 64, true, ".lrodata"},
+        {target(Format::elf, true, false, 62), 65537, true, ".lrodata"},
+        {target(Format::elf, true, false, 62), 65536, true, ".rodata"},
         {target(Format::elf, true, false, 183), 3 * GiB, true, ".rodata"},
         {target(Format::elf, false, false, 3), 5 * GiB, false, ""},
         {target(Format::coff, true, false, 0x8664), 4 * GiB, false, ""},
@@ -112,7 +114,7 @@ TEST(ObjectFileLimits, KeepsLargeDataWhereLargeDataGoesAndRefusesWhatAFormatCann
             << vormesta::describe(row.target) << " " << row.size;
         if (row.fits) {
             const std::string names = layout.before + layout.after;
-            EXPECT_NE(names.find(std::string(row.section) + '\0'), std::string::npos)
+            EXPECT_NE(names.find('\0' + std::string(row.section) + '\0'), std::string::npos)
                 << vormesta::describe(row.target) << " " << row.size;
         }
     }

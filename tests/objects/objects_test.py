@@ -245,17 +245,86 @@ def check(name, step, work):
     return 1 if failures else 0
 
 
+# Large data on x86-64, past what a small code model reaches from the code: sparse files of
+# these sizes (GiB), each in an object, linked by each linker with a program that calls puts
+# through its PLT and reads each array's first, middle and last bytes.
+GIB = 1 << 30
+LARGE = {"2gib_less_64": [2 * GIB - 64], "two_1_25gib": [GIB * 5 // 4] * 2, "4gib_and_1": [4 * GIB + 1]}
+LINKERS = {"gnu": ["gcc"], "gold": ["gcc", "-fuse-ld=gold"], "lld19": [CLANG, "-fuse-ld=lld"]}
+LARGE_CALLER = r"""#include <stdio.h>
+%s
+int main(void) {
+    int status = 0;
+%s
+    puts(status ? "wrong bytes" : "right bytes");
+    return status;
+}
+"""
+
+
+def marks(size):
+    return {0: 1, size // 2: 2, size - 1: 3}
+
+
+def check_large(name, step, work):
+    sizes, linker = LARGE[name.rsplit(".", 1)[0]], LINKERS[name.rsplit(".", 1)[1]]
+    if not shutil.which(linker[0]) or not shutil.which("gcc"):
+        print(f"large {name}: skipped, {linker[0]} or gcc not installed")
+        return 77
+    folder = work / ("large-" + name)
+    shutil.rmtree(folder, ignore_errors=True)
+    (folder / "big").mkdir(parents=True)
+    failures = []
+    (folder / "probe.c").write_text("const unsigned char vormesta_probe[1] = {1};\n")
+    includes, checks, objects = [], [], []
+    try:
+        subprocess.run(["gcc", "-c", "probe.c", "-o", "probe.o"], cwd=folder, check=True)
+        for i, size in enumerate(sizes):
+            data = folder / f"data{i}.bin"
+            with open(data, "wb") as out:
+                out.truncate(size)
+                for at, value in marks(size).items():
+                    out.seek(at)
+                    out.write(bytes([value]))
+            subprocess.run([step, "object", "probe.o", data.name, f"big/data{i}.bin", f"data{i}.o",
+                            f"big/data{i}.h"], cwd=folder, check=True)
+            data.unlink()
+            includes.append(f'#include "big/data{i}.h"')
+            checks += [f"    status |= sizeof big_data{i} != {size}ull;"]
+            checks += [f"    status |= big_data{i}[{at}ull] != {value};"
+                       for at, value in marks(size).items()]
+            objects.append(f"data{i}.o")
+        (folder / "caller.c").write_text(LARGE_CALLER % ("\n".join(includes), "\n".join(checks)))
+        status, out = sh([*linker, "-O1", "-I.", "caller.c", *objects, "-o", "program"], folder)
+        if status != 0:
+            failures.append(f"the link failed: {out[-2000:]}")
+        else:
+            status, out = sh(["./program"], folder)
+            if status != 0 or out.strip() != "right bytes":
+                failures.append(f"the program says {status}: {out}")
+    finally:
+        shutil.rmtree(folder, ignore_errors=True)
+    for failure in failures:
+        print(f"large {name}: {failure}")
+    print(f"large {name}: {'FAILED' if failures else 'ok'}")
+    return 1 if failures else 0
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--step", type=Path)
     parser.add_argument("--work", type=Path, default=Path.cwd() / "objects_work")
     parser.add_argument("--list", action="store_true")
+    parser.add_argument("--list-large", action="store_true")
     parser.add_argument("target", nargs="?")
     opts = parser.parse_args()
-    if opts.list:
-        print(";".join(TARGETS))
+    if opts.list or opts.list_large:
+        print(";".join(TARGETS) if opts.list else
+              ";".join(f"{size}.{linker}" for size in LARGE for linker in LINKERS))
         return 0
-    return check(opts.target, str(opts.step.resolve()), opts.work)
+    if opts.target in TARGETS:
+        return check(opts.target, str(opts.step.resolve()), opts.work)
+    return check_large(opts.target, str(opts.step.resolve()), opts.work)
 
 
 if __name__ == "__main__":
