@@ -115,12 +115,21 @@ def _vormesta_library_impl(ctx):
     # The probe: the target's compiler's own object, that the step writes the data objects like.
     probe_source = ctx.actions.declare_file(folder + "/vormesta_probe.c")
     _step(ctx, ["probe-source", probe_source.path], [], [probe_source], "vormesta: probe source")
+    # Without LTO, whatever the build asks (--copt=-flto, --features=thin_lto): the probe must
+    # be a real object.
+    probe_features = cc_common.configure_features(
+        ctx = ctx,
+        cc_toolchain = cc_toolchain,
+        requested_features = ctx.features,
+        unsupported_features = ctx.disabled_features + ["thin_lto"],
+    )
     _, probe_outputs = cc_common.compile(
         name = ctx.label.name + "_vormesta_probe",
         actions = ctx.actions,
-        feature_configuration = features,
+        feature_configuration = probe_features,
         cc_toolchain = cc_toolchain,
         srcs = [probe_source],
+        user_compile_flags = ["/GL-"] if cc_toolchain.compiler == "msvc-cl" else ["-fno-lto"],
     )
     probe = (probe_outputs.objects or probe_outputs.pic_objects)[0]
 
