@@ -2,8 +2,8 @@
 # What a library of embedded files costs the whole build, against `objcopy -I binary` and a link
 # of the same program, in the same run: a C++ program that reads one file from
 # vormesta_add_library, built with Ninja and g++ -O2, the file 1 MiB, 64 MiB and 1 GiB. For each:
-# the first build, the rebuild after a same-size edit, the step's peak memory, and the build
-# tree's size against the data's.
+# the first build, the rebuild after a same-size edit, the step alone on the file (time and peak
+# memory), and the build tree's size against the data's.
 #
 #   bench/library.sh [path/to/vormesta] [sizes in MiB...]
 set -euo pipefail
@@ -27,19 +27,19 @@ print(f"{time.monotonic() - start:.2f}")
 PYTHON
 }
 
-# The peak memory of a command, in MiB.
-peak() {
-    python3 - "$@" <<'PYTHON'
-import resource, subprocess, sys
-subprocess.run(sys.argv[1:], stdout=subprocess.DEVNULL, check=True)
-print(resource.getrusage(resource.RUSAGE_CHILDREN).ru_maxrss // 1024)
-PYTHON
+# A command's own wall time (s) and peak memory (MiB), as GNU time reads them off the process
+# (a measure taken from Python would count the interpreter's pages the child was forked with).
+timed() {
+    /usr/bin/time -f '%e %M' "$@" 2>&1 >/dev/null | tail -1 |
+        awk '{ printf "%.2f s | %.1f MiB", $1, $2 / 1024 }'
 }
 
 edit() { printf 'X' | dd of="$1" bs=1 seek=7 conv=notrunc status=none; }
 
-echo "| data | vormesta first build | objcopy + link | vormesta same-size edit | objcopy + relink | step's peak memory | build tree / data |"
-echo "|---|---|---|---|---|---|---|"
+echo "$(date -u +%Y-%m-%d), $(nproc) cores, $(uname -m), g++ $(g++ -dumpversion), a process doing nothing: $(timed /bin/true | cut -d'|' -f2)"
+echo
+echo "| data | vormesta first build | objcopy + link | vormesta same-size edit | objcopy + relink | the step alone | its peak memory | build tree / data |"
+echo "|---|---|---|---|---|---|---|---|"
 for mib in "${sizes[@]}"; do
     dir="$work/$mib"
     mkdir -p "$dir/peer"
@@ -75,10 +75,11 @@ CMAKE
     edit "$dir/peer/blob.bin"
     peer_again=$(seconds bash -c "$(declare -f peer_build); dir=$dir; peer_build")
 
-    memory=$(peak "$step" object "$(echo "$dir"/build/vormesta_probe/CXX/probe.a)" "$dir/blob.bin" \
+    alone=$(timed "$step" object "$(echo "$dir"/build/vormesta_probe/CXX/probe.a)" "$dir/blob.bin" \
         blob.bin "$dir/measure.o")
+    rm -f "$dir/measure.o"
     tree=$(du -sb "$dir/build" | cut -f1)
     ratio=$(python3 -c "print(f'{$tree / ($mib << 20):.2f}')")
-    echo "| $mib MiB | $first s | $peer_first s | $again s | $peer_again s | $memory MiB | $ratio |"
+    echo "| $mib MiB | $first s | $peer_first s | $again s | $peer_again s | $alone | $ratio |"
     rm -rf "$dir"
 done
