@@ -5,6 +5,7 @@ and targets. Each row builds a fresh copy, compiled by clang and linked by lld-l
 says, and checks the files the package made, what MSBuild ran again, and what the program
 prints under Wine (x64; the other platforms' programs are linked, not run). The package's
 Windows step cannot run here; the rows run the step built for this machine (VormestaStep).
+The cmake_* rows build the same program from CMakeLists.txt with clang-cl and lld-link.
 
   msbuild_test.py --package vormesta.0.1.0.nupkg --step build/vormesta-step --work DIR [ROW]
 """
