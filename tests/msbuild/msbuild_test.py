@@ -242,12 +242,24 @@ def row_cmake(folder, platform):
     return program(folder, platform, exe=folder / "build/App.exe")
 
 
+def row_embed_only(folder):
+    """A project with headers alone: no library, no index, no folder."""
+    proj = folder / "App.proj"
+    proj.write_text(re.sub(r' *<Vormesta(Library|Folder) Include=.*/>\n', "", proj.read_text()))
+    (folder / "main.c").write_text('#include "assets/logo.h"\n'
+                                   "int start(void) { return sizeof assets_logo == 9 ? 0 : 1; }\n")
+    log, failures = built(folder)
+    if embedded(log) != ["assets/logo.bin"]:
+        failures.append(f"ran the step for {embedded(log)}:\n{log[-2000:]}")
+    return failures
+
+
 ROWS = {"x64": lambda f: row_platform(f, "x64"), "win32": lambda f: row_platform(f, "Win32"),
         "arm64": lambda f: row_platform(f, "ARM64"), "release": row_release,
         "static_library": row_static_library, "no_change": row_no_change,
         "one_file_edit": row_one_file_edit, "list_change": row_list_change, "clean": row_clean,
         "names": row_names, "folder": row_folder, "failing_step": row_failing_step,
-        "text_align": row_text_align, "cmake_x64": lambda f: row_cmake(f, "x64"),
+        "text_align": row_text_align, "embed_only": row_embed_only, "cmake_x64": lambda f: row_cmake(f, "x64"),
         "cmake_win32": lambda f: row_cmake(f, "Win32"),
         "cmake_arm64": lambda f: row_cmake(f, "ARM64")}
 
