@@ -3,6 +3,7 @@
 #include "array_writer.hpp"
 #include "naming.hpp"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <vector>
@@ -98,7 +99,10 @@ bool read_whole(const std::string& path, std::string& bytes) {
 }
 
 bool copy_data(const std::string& path, Input& input, const std::string& object, std::FILE* out) {
-    std::vector<char> block(1 << 20);
+    // Sized to the file (and one byte more, to see it grow) up to 1 MiB: a library of thousands
+    // of small files would otherwise clear a megabyte for each.
+    const std::uint64_t most = 1 << 20;
+    std::vector<char> block(static_cast<std::size_t>(std::min(input.facts.size + 1, most)));
     std::uint64_t copied = 0;
     std::size_t got;
     while ((got = std::fread(block.data(), 1, block.size(), input.file.get())) > 0) {
