@@ -277,11 +277,6 @@ bool exists(const std::string& path) {
     return platform::look_at_path(path, facts);
 }
 
-std::string folder_of(const std::string& path) {
-    const std::size_t slash = path.find_last_of("/\\");
-    return slash == std::string::npos ? "" : path.substr(0, slash + 1);
-}
-
 // The declared files' headers, and the record of them: a header whose file has gone is removed,
 // so that a source still including it fails to build rather than build with other bytes.
 bool write_declarations(const Settings& settings, const std::vector<Found>& found) {

@@ -182,6 +182,11 @@ bool write_text(const std::string& path, const std::string& text,
     return write_file(path, input, [&](std::FILE* out) { return put(out, text, path); });
 }
 
+std::string folder_of(const std::string& path) {
+    const std::size_t slash = path.find_last_of("/\\");
+    return slash == std::string::npos ? "" : path.substr(0, slash + 1);
+}
+
 bool read_probe(const std::string& path, ObjectTarget& target) {
     std::string bytes;
     std::string seen;
@@ -190,9 +195,8 @@ bool read_probe(const std::string& path, ObjectTarget& target) {
     // A thin archive (Meson makes them) names its objects instead of holding them.
     std::string member;
     if (first_thin_member(bytes, member)) {
-        const std::size_t folder = path.find_last_of("/\\");
-        if (!is_separator(member[0]) && folder != std::string::npos)
-            member = path.substr(0, folder + 1) + member;
+        if (!is_separator(member[0]))
+            member = folder_of(path) + member;
         bytes.clear();
         if (!read_whole(member, bytes))
             return false;

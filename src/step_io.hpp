@@ -59,6 +59,9 @@ bool write_file(const std::string& path, const platform::FileId& input,
 bool write_text(const std::string& path, const std::string& text,
                 const platform::FileId& input = platform::FileId{});
 
+// The folder part of `path`, with its last separator ('/' or '\\'); empty for a bare name.
+std::string folder_of(const std::string& path);
+
 // The target read off a probe: an object, or an archive (thin ones too) holding one.
 bool read_probe(const std::string& path, ObjectTarget& target);
 
