@@ -14,7 +14,8 @@
 # library) or its users too (PUBLIC, INTERFACE), for #include "..." only where the compiler
 # allows, so that features.json's features.h never hides <features.h>.
 #
-# vormesta_add_library(<name> [BASE_DIR <dir>] [TEXT] [ALIGN <n>] [<file>...]
+# vormesta_add_library(<name> [BASE_DIR <dir>] [TEXT] [ALIGN <n>] [ETAG] [COMPRESS <coding>...]
+#                      [<file>...]
 #                      [DIRECTORY <dir> [PATTERNS <glob>...] [EXCLUDE <glob>...] [HIDDEN] [DECLARE]])
 #
 # A library target <name> holding the bytes of the files listed and of the files of DIRECTORY,
@@ -25,6 +26,11 @@
 # declaration, "<path>.h" with its array; a folder's files get them with DECLARE. Where no object
 # can be written like the compiler's (VORMESTA_LIBRARY_ROAD=header), the step writes the bytes as
 # a C source instead.
+#
+# Each file's index entry gives its media type. ETAG adds a strong validator of its bytes;
+# COMPRESS gzip, br or zstd adds compressed forms, made at build time, each kept where it is
+# smaller than the bytes (and a validator for each). A file's source properties VORMESTA_ETAG and
+# VORMESTA_COMPRESS set them for it alone.
 #
 # VORMESTA_EXECUTABLE names a tool to run instead of the one this build provides.
 include_guard(GLOBAL)
@@ -385,14 +391,37 @@ function(_vormesta_write_if_changed path text)
   endif()
 endfunction()
 
+# The content codings `codings` asks for, checked against those the step was built with: one it
+# lacks stops the configure, naming it.
+function(_vormesta_check_codings caller codings)
+  if(NOT codings)
+    return()
+  endif()
+  _vormesta_step_now(step)
+  execute_process(COMMAND "${step}" codings OUTPUT_VARIABLE known RESULT_VARIABLE failed
+                  OUTPUT_STRIP_TRAILING_WHITESPACE)
+  string(REPLACE " " ";" known "${known}")
+  foreach(coding IN LISTS codings)
+    if(NOT coding MATCHES "^(gzip|br|zstd)$")
+      message(FATAL_ERROR "${caller}: COMPRESS takes gzip, br and zstd, not '${coding}'")
+    endif()
+    if(failed OR NOT coding IN_LIST known)
+      message(FATAL_ERROR "${caller}: COMPRESS ${coding}: ${step} was built without its library "
+                          "(it compresses with: ${known}); install its -dev package and build "
+                          "vormesta again, or leave ${coding} out")
+    endif()
+  endforeach()
+endfunction()
+
 # The words the step takes for a file's or a folder's embedding.
-function(_vormesta_flags text align declare hidden flags_var)
+function(_vormesta_flags text align declare hidden etag codings flags_var)
   set(flags "")
-  foreach(flag text declare hidden)
+  foreach(flag text declare hidden etag)
     if(${flag})
       list(APPEND flags ${flag})
     endif()
   endforeach()
+  list(APPEND flags ${codings})
   if(align)
     list(APPEND flags "align=${align}")
   endif()
@@ -425,8 +454,9 @@ function(_vormesta_library_folder base_dir directory folder_var prefix_var)
 endfunction()
 
 function(vormesta_add_library name)
-  cmake_parse_arguments(PARSE_ARGV 1 arg "STATIC;OBJECT;TEXT;HIDDEN;DECLARE"
-                        "BASE_DIR;ALIGN;DIRECTORY" "PATTERNS;EXCLUDE")
+  cmake_parse_arguments(PARSE_ARGV 1 arg "STATIC;OBJECT;TEXT;HIDDEN;DECLARE;ETAG"
+                        "BASE_DIR;ALIGN;DIRECTORY" "PATTERNS;EXCLUDE;COMPRESS")
+  _vormesta_check_codings(vormesta_add_library "${arg_COMPRESS}")
   if(TARGET ${name})
     message(FATAL_ERROR "vormesta_add_library: a target named '${name}' exists already")
   endif()
@@ -478,19 +508,29 @@ function(vormesta_add_library name)
   foreach(file relative IN ZIP_LISTS files relatives)
     get_source_file_property(text "${file}" VORMESTA_TEXT)
     get_source_file_property(align "${file}" VORMESTA_ALIGN)
+    get_source_file_property(etag "${file}" VORMESTA_ETAG)
+    get_source_file_property(codings "${file}" VORMESTA_COMPRESS)
     if(NOT text)
       set(text ${arg_TEXT})
     endif()
     if(NOT align)
       set(align ${arg_ALIGN})
     endif()
-    _vormesta_flags("${text}" "${align}" TRUE FALSE flags)
+    if(NOT etag)
+      set(etag ${arg_ETAG})
+    endif()
+    if(NOT codings)
+      set(codings ${arg_COMPRESS})
+    endif()
+    _vormesta_check_codings(vormesta_add_library "${codings}")
+    _vormesta_flags("${text}" "${align}" TRUE FALSE "${etag}" "${codings}" flags)
     string(APPEND settings "file\t${file}\t${relative}\t${flags}\n")
   endforeach()
   # A folder is walked by the step at every build: its files' names never pass through CMake.
   if(arg_DIRECTORY)
     _vormesta_library_folder("${arg_BASE_DIR}" "${arg_DIRECTORY}" folder prefix)
-    _vormesta_flags("${arg_TEXT}" "${arg_ALIGN}" "${arg_DECLARE}" "${arg_HIDDEN}" flags)
+    _vormesta_flags("${arg_TEXT}" "${arg_ALIGN}" "${arg_DECLARE}" "${arg_HIDDEN}" "${arg_ETAG}"
+                    "${arg_COMPRESS}" flags)
     string(APPEND settings "folder\t${folder}\t${prefix}\t${flags}\n")
     foreach(pattern IN LISTS arg_PATTERNS)
       string(APPEND settings "pattern\t${pattern}\n")

@@ -5,6 +5,7 @@
 #include "object_file.hpp"
 #include "platform.hpp"
 #include "step_io.hpp"
+#include "web_forms.hpp"
 
 #include <algorithm>
 #include <cerrno>
@@ -22,6 +23,7 @@ struct Flags {
     bool declare = false;
     bool hidden = false;
     std::uint32_t align = 16;
+    WebAsk web;
 };
 
 struct Folder {
@@ -58,6 +60,7 @@ struct Found {
     Flags flags;
     platform::InputFacts facts;
     std::string declaration; // its header's path below the declarations, where declared
+    std::vector<WebForm> forms;
 };
 
 std::vector<IndexEntry> entries_of(const std::vector<Found>& found) {
@@ -86,13 +89,24 @@ bool parse_flags(const std::string& words, Flags& flags, const std::string& path
             flags.declare = true;
         } else if (word == "hidden") {
             flags.hidden = true;
+        } else if (word == "etag") {
+            flags.web.etag = true;
+        } else if (Coding coding; coding_named(word, coding)) {
+            if (!coding_available(coding))
+                return fail(path, word + " is not in this vormesta-step, which was built without "
+                                         "its library; it compresses with: " +
+                                      available_codings());
+            // A form is sent under its own validator, and the bytes under theirs.
+            flags.web.codings |= 1u << static_cast<unsigned>(coding);
+            flags.web.etag = true;
         } else if (word.rfind("align=", 0) == 0) {
             const unsigned long align = std::strtoul(word.c_str() + 6, nullptr, 10);
             if (align == 0 || align > 4096 || (align & (align - 1)) != 0)
                 return fail(path, word + " is no alignment: a power of two up to 4096");
             flags.align = static_cast<std::uint32_t>(align);
         } else if (!word.empty()) {
-            return fail(path, "'" + word + "' is no flag: text, declare, hidden or align=N");
+            return fail(path, "'" + word + "' is no flag: text, declare, hidden, align=N, etag, "
+                                           "gzip, br or zstd");
         }
     }
     return true;
@@ -259,7 +273,7 @@ std::string number(std::uint64_t value) {
 // A build whose record comes out the same has nothing to write.
 std::string record_of(const Settings& settings, const ObjectTarget& target,
                       const std::vector<Found>& found) {
-    std::string record = settings.text + '\0';
+    std::string record = "index layout " + number(index_layout) + settings.text + '\0';
     if (!settings.probe.empty())
         record += number(static_cast<std::uint64_t>(target.format)) + number(target.is_64) +
                   number(target.big_endian) + number(target.machine) + number(target.flags) +
@@ -315,6 +329,14 @@ bool copy_file(const Found& file, const std::string& to, std::FILE* out) {
            copy_data(file.entry.from, input, to, out);
 }
 
+// A compressed form, from the step's cache.
+bool copy_form(const WebForm& form, const std::string& to, std::FILE* out) {
+    Input input;
+    return open_input(form.path, input) &&
+           (input.facts.size == form.size || fail(form.path, "changed while it was read")) &&
+           copy_data(form.path, input, to, out);
+}
+
 std::uint64_t align_up(std::uint64_t value, std::uint32_t alignment) {
     return (value + alignment - 1) / alignment * alignment;
 }
@@ -335,6 +357,13 @@ bool write_object(const Settings& settings, const ObjectTarget& target,
             symbols.push_back({file.entry.array, file.entry.offset,
                                array_size(file.entry.size, file.entry.text)});
     }
+    // The compressed forms after all the files, reached like them.
+    for (Found& file : found)
+        for (const WebForm& form : file.forms) {
+            file.entry.forms.push_back(
+                {coding_name(form.coding), symbols[0].name, size, form.size, form.etag});
+            size += form.size;
+        }
     size = std::max<std::uint64_t>(size, 1);
     symbols[0].size = size;
     ObjectLayout layout;
@@ -354,6 +383,13 @@ bool write_object(const Settings& settings, const ObjectTarget& target,
                 return false;
             at = file.entry.offset + bound;
         }
+        for (const Found& file : found)
+            for (std::size_t i = 0; i < file.forms.size(); ++i) {
+                if (!put(out, std::string(file.entry.forms[i].offset - at, '\0'), object) ||
+                    !copy_form(file.forms[i], object, out))
+                    return false;
+                at = file.entry.forms[i].offset + file.forms[i].size;
+            }
         return put(out, std::string(size - at, '\0'), object) && put(out, layout.after, object);
     });
 }
@@ -384,9 +420,35 @@ bool write_source_with_data(const Settings& settings, std::vector<Found>& found)
                 !write_array_text(entry.from, input, source, out, entry.symbol, "\n",
                                   array_size(entry.size, entry.text) > entry.size))
                 return false;
+            for (const WebForm& form : found[i].forms) {
+                const std::string array = "vormesta_form_" + std::to_string(i) + "_" +
+                                          std::to_string(entry.forms.size());
+                Input kept;
+                if (!put(out, "static ", source) || !open_input(form.path, kept) ||
+                    !write_array_text(form.path, kept, source, out, array, "\n", false))
+                    return false;
+                entry.forms.push_back({coding_name(form.coding), array, 0, form.size, form.etag});
+            }
         }
         return put(out, index_source_table(settings.name, entries_of(found)), source);
     });
+}
+
+// Each file's media type, and its validator and compressed forms where asked, kept beside the
+// record so that only what changed is read or compressed again.
+bool add_web_facts(const Settings& settings, std::vector<Found>& found) {
+    std::vector<WebInput> inputs;
+    for (const Found& file : found)
+        inputs.push_back({file.entry.from, file.entry.relative, file.facts, file.flags.web});
+    std::vector<WebFacts> facts;
+    if (!make_web_facts(settings.record, inputs, facts))
+        return false;
+    for (std::size_t i = 0; i < found.size(); ++i) {
+        found[i].entry.type = facts[i].type;
+        found[i].entry.etag = facts[i].etag;
+        found[i].forms = facts[i].forms;
+    }
+    return true;
 }
 
 } // namespace
@@ -422,6 +484,8 @@ int library_command(const std::string& path, const std::vector<std::string>& lin
          {&settings.object, &settings.source, &settings.header, &settings.record})
         if (!output->empty() && !platform::make_folders(folder_of(*output)))
             return fail(*output, std::string("cannot be made: ") + std::strerror(errno)), 1;
+    if (!add_web_facts(settings, found))
+        return 1;
     bool written = settings.probe.empty() ? write_source_with_data(settings, found)
                                           : write_object(settings, target, found);
     if (written && !settings.probe.empty())

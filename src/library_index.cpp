@@ -193,18 +193,110 @@ std::string declaration_text(const std::string& relative, const std::string& arr
            "];\n#ifdef __cplusplus\n}\n#endif\n#endif\n";
 }
 
+namespace {
+
+// The declarations every library's header shares, once in a program's translation unit: the
+// file and form structs, in one layout every library made by this vormesta has, and the choice
+// of a form for a request.
+const char shared_declarations[] =
+    R"(#if defined(VORMESTA_FILE_DEFINED) && !defined(VORMESTA_LAYOUT)
+#error "vormesta: a library made by an older vormesta is included before this one; make every library with one vormesta"
+#endif
+#ifndef VORMESTA_LAYOUT
+#define VORMESTA_LAYOUT 2
+#define VORMESTA_FILE_DEFINED
+/* A compressed form of a file, for HTTP's Content-Encoding. */
+struct vormesta_encoding {
+    const char* name; /* the content coding: "gzip", "br" or "zstd" */
+    const unsigned char* data;
+    size_t size;
+    const char* etag; /* its own strong validator, quotes included */
+};
+struct vormesta_file {
+    const char* path; /* below the base, '/' between folders */
+    const unsigned char* data; /* never null, even for an empty file */
+    size_t size; /* a text file's NUL not counted */
+    const char* type; /* the media type by the extension; "; charset=utf-8" for UTF-8 text */
+    const char* etag; /* a strong validator of the bytes, quotes included; null unless asked */
+    const struct vormesta_encoding* encodings; /* smallest first, each smaller than the bytes */
+    size_t encoding_count;
+};
+#elif VORMESTA_LAYOUT != 2
+#error "vormesta: libraries of two index layouts in one program; make every library with one vormesta"
+#endif
+#if (defined(__cplusplus) || (defined(__STDC_VERSION__) && __STDC_VERSION__ >= 199901L)) && \
+    !defined(VORMESTA_NEGOTIATE_DEFINED)
+#define VORMESTA_NEGOTIATE_DEFINED
+/* Whether a weight (after "q=") is above 0, by qvalue's grammar; a malformed one is not. */
+static inline int vormesta_weight_above_zero(const char* at) {
+    int digits = 0, above = *at == '1';
+    if (*at != '0' && *at != '1')
+        return 0;
+    if (*++at == '.')
+        for (++at; *at >= '0' && *at <= '9' && digits < 3; ++at, ++digits)
+            above |= *at != '0';
+    return above && (!*at || *at == ',' || *at == ';' || *at == ' ' || *at == '\t');
+}
+/* Whether the Accept-Encoding value `accept` takes the coding `name` (RFC 9110, 12.5.3): named
+ * in any case with a weight above 0, or, where it is not named, through "*". */
+static inline int vormesta_accepts(const char* accept, const char* name) {
+    int named = -1, any = -1;
+    while (*accept) {
+        const char* token;
+        size_t length = 0, i;
+        int above = 1, same;
+        while (*accept == ' ' || *accept == '\t' || *accept == ',')
+            ++accept;
+        for (token = accept; *accept && *accept != ',' && *accept != ';' && *accept != ' ' &&
+                             *accept != '\t'; ++accept)
+            ++length;
+        for (; *accept && *accept != ','; ++accept)
+            if (*accept == ';') {
+                while (accept[1] == ' ' || accept[1] == '\t')
+                    ++accept;
+                if ((accept[1] == 'q' || accept[1] == 'Q') && accept[2] == '=')
+                    above = vormesta_weight_above_zero(accept + 3);
+            }
+        if (length == 0)
+            continue;
+        if (length == 1 && *token == '*') {
+            any = any > 0 ? any : above;
+            continue;
+        }
+        if (length == 6 && (token[0] | 32) == 'x' && token[1] == '-') /* x-gzip is gzip */
+            token += 2, length -= 2;
+        for (same = 1, i = 0; i < length && same; ++i)
+            same = name[i] && (token[i] | 32) == name[i];
+        if (same && !name[length])
+            named = named > 0 ? named : above;
+    }
+    return named >= 0 ? named : any > 0;
+}
+/* The smallest form of `file` that a request's Accept-Encoding value takes, or null: send the
+ * bytes as they are (with no header, or one that takes no form). */
+static inline const struct vormesta_encoding* vormesta_negotiate(const struct vormesta_file* file,
+                                                                 const char* accept_encoding) {
+    size_t i;
+    if (!file || !accept_encoding)
+        return 0;
+    for (i = 0; i < file->encoding_count; ++i)
+        if (vormesta_accepts(accept_encoding, file->encodings[i].name))
+            return &file->encodings[i];
+    return 0;
+}
+#endif
+)";
+
+} // namespace
+
 std::string index_header(const std::string& library) {
     const std::string id = library_identifier(library);
     const std::string guard = "VORMESTA_LIBRARY_" + id + "_H";
     return "/* The files of library " + as_comment(library) +
            ", embedded by vormesta: found by their paths below the base, or walked in order. */\n"
-           "#ifndef " + guard + "\n#define " + guard + "\n#include <stddef.h>\n"
-           "#ifndef VORMESTA_FILE_DEFINED\n#define VORMESTA_FILE_DEFINED\n"
-           "struct vormesta_file {\n"
-           "    const char* path; /* below the base, '/' between folders */\n"
-           "    const unsigned char* data; /* never null, even for an empty file */\n"
-           "    size_t size; /* a text file's NUL not counted */\n};\n"
-           "#endif\n#ifdef __cplusplus\nextern \"C\" {\n#endif\n"
+           "#ifndef " + guard + "\n#define " + guard + "\n#include <stddef.h>\n" +
+           shared_declarations +
+           "#ifdef __cplusplus\nextern \"C\" {\n#endif\n"
            "/* The file at `path`, or null. */\n"
            "const struct vormesta_file* " + id + "_find(const char* path);\n"
            "size_t " + id + "_count(void);\n"
@@ -319,22 +411,47 @@ std::string index_source(const std::string& library, const std::vector<IndexEntr
             "#define VORMESTA_HIDDEN __attribute__((visibility(\"hidden\")))\n#else\n"
             "#define VORMESTA_HIDDEN\n#endif\n#ifdef __cplusplus\nextern \"C\" {\n#endif\n";
     std::set<std::string> declared;
-    for (const IndexEntry& entry : entries)
-        if (declared.insert(entry.symbol).second)
-            text += "extern VORMESTA_HIDDEN const unsigned char " + entry.symbol + "[];\n";
+    auto declare = [&](const std::string& symbol) {
+        if (declared.insert(symbol).second)
+            text += "extern VORMESTA_HIDDEN const unsigned char " + symbol + "[];\n";
+    };
+    for (const IndexEntry& entry : entries) {
+        declare(entry.symbol);
+        for (const IndexForm& form : entry.forms)
+            declare(form.symbol);
+    }
     return text + "#ifdef __cplusplus\n}\n#endif\n" + index_source_table(library, entries);
 }
 
 std::string index_source_table(const std::string& library,
                                const std::vector<IndexEntry>& entries) {
     const std::string id = library_identifier(library);
-    std::string text = "static const struct vormesta_file vormesta_files[" +
-                       std::to_string(std::max<std::size_t>(entries.size(), 1)) + "] = {\n";
-    for (const IndexEntry& entry : entries)
+    std::string text;
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        if (entries[i].forms.empty())
+            continue;
+        text += "static const struct vormesta_encoding vormesta_forms_" + std::to_string(i) +
+                "[] = {\n";
+        for (const IndexForm& form : entries[i].forms)
+            text += "    {" + c_string(form.name) + ", " + form.symbol + " + " +
+                    std::to_string(form.offset) + ", " + std::to_string(form.size) + ", " +
+                    c_string(form.etag) + "},\n";
+        text += "};\n";
+    }
+    text += "static const struct vormesta_file vormesta_files[" +
+            std::to_string(std::max<std::size_t>(entries.size(), 1)) + "] = {\n";
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        const IndexEntry& entry = entries[i];
+        const std::string forms =
+            entry.forms.empty() ? "0" : "vormesta_forms_" + std::to_string(i);
         text += "    {" + c_string(entry.relative) + ", " + entry.symbol + " + " +
-                std::to_string(entry.offset) + ", " + std::to_string(entry.size) + "},\n";
+                std::to_string(entry.offset) + ", " + std::to_string(entry.size) + ", " +
+                c_string(entry.type.empty() ? "application/octet-stream" : entry.type) + ", " +
+                (entry.etag.empty() ? "0" : c_string(entry.etag)) + ", " + forms + ", " +
+                std::to_string(entry.forms.size()) + "},\n";
+    }
     if (entries.empty())
-        text += "    {0, 0, 0},\n";
+        text += "    {0, 0, 0, 0, 0, 0, 0},\n";
     const std::string count = std::to_string(entries.size());
     text += "};\n"
             "static int vormesta_order(const void* path, const void* file) {\n"

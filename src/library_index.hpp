@@ -10,6 +10,15 @@
 
 namespace vormesta {
 
+// A compressed form of a file, as Content-Encoding names it, reached like the file's bytes.
+struct IndexForm {
+    std::string name;
+    std::string symbol;
+    std::uint64_t offset = 0;
+    std::uint64_t size = 0;
+    std::string etag;
+};
+
 struct IndexEntry {
     std::string relative;    // the path below the base, '/' between folders
     std::string from;        // where it was read, for messages
@@ -18,7 +27,14 @@ struct IndexEntry {
     std::string symbol;      // the C name the bytes are reached through
     std::uint64_t offset = 0; // from that symbol
     std::string array;       // the array its declaration gives, where it is declared
+    std::string type;        // the media type, for Content-Type
+    std::string etag;        // a strong validator, quotes included; empty where not asked
+    std::vector<IndexForm> forms; // smallest first, each smaller than the bytes
 };
+
+// The layout of `struct vormesta_file` the headers give: a program refuses libraries of two, and
+// a library step made by another layout writes its outputs again.
+constexpr int index_layout = 2;
 
 // The C identifier of a library's functions (`<id>_find`), from its name.
 std::string library_identifier(const std::string& library);

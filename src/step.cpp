@@ -4,12 +4,14 @@
 // assembler ever reads the data, so no compiler cache, distributed compiler or LTO can serve
 // other bytes than the file's own.
 #include "array_writer.hpp"
+#include "compress.hpp"
 #include "library_build.hpp"
 #include "library_index.hpp"
 #include "naming.hpp"
 #include "object_file.hpp"
 #include "platform.hpp"
 #include "step_io.hpp"
+#include "web_forms.hpp"
 
 #include <algorithm>
 #include <cerrno>
@@ -29,6 +31,7 @@ using namespace vormesta::step;
 const char usage[] =
     "usage: vormesta-step names RELATIVE...\n"
     "       vormesta-step probe OBJECT\n"
+    "       vormesta-step codings\n"
     "       vormesta-step probe-source SOURCE\n"
     "       vormesta-step embed INPUT RELATIVE HEADER\n"
     "       vormesta-step object [--text] [--align N] [--library NAME] [--linker gnu-ld]\n"
@@ -38,6 +41,7 @@ const char usage[] =
     "       vormesta-step index LIBRARY - SOURCE HEADER [INPUT RELATIVE KIND]...\n"
     "       vormesta-step library SETTINGS\n"
     "       vormesta-step library - [LINE]...\n"
+    "codings: the content codings this build compresses with (gzip, br, zstd), or none.\n"
     "RELATIVE is the input's path below its base: it names the array and the header.\n"
     "--text puts a NUL after the bytes; --align N aligns them to N (a power of two to 4096).\n"
     "--library NAME: the file is reached through library NAME's index (objects of one library\n"
@@ -200,6 +204,7 @@ int index_command(const std::string& library, const std::string& list, const std
     for (std::size_t i = 0; list == "-" && i + 2 < more.size(); i += 3)
         listed += more[i] + '\t' + more[i + 1] + '\t' + more[i + 2] + '\n';
     std::vector<vormesta::IndexEntry> entries;
+    std::vector<vormesta::WebInput> inputs;
     for (std::size_t at = 0, end; at < listed.size(); at = end + 1) {
         end = std::min(listed.find('\n', at), listed.size());
         const std::string line = listed.substr(at, end - at);
@@ -220,8 +225,15 @@ int index_command(const std::string& library, const std::string& list, const std
             return 1;
         entry.size = input.facts.size;
         entry.symbol = vormesta::library_file_symbol(library, entry.relative);
+        inputs.push_back({entry.from, entry.relative, input.facts, {}});
         entries.push_back(std::move(entry));
     }
+    // Each file's media type (text is read for its charset).
+    std::vector<vormesta::WebFacts> facts;
+    if (!vormesta::make_web_facts("", inputs, facts))
+        return 1;
+    for (std::size_t i = 0; i < entries.size(); ++i)
+        entries[i].type = facts[i].type;
     std::string refused;
     if (!vormesta::sort_entries(library, entries, refused))
         return fail(list, refused), 1;
@@ -237,6 +249,8 @@ int run(int argc, char** argv) {
         return names_command(argc, argv);
     if (command == "probe" && argc == 3)
         return probe_command(argv[2]);
+    if (command == "codings" && argc == 2)
+        return std::printf("%s\n", vormesta::available_codings().c_str()) > 0 ? 0 : 1;
     if (command == "probe-source" && argc == 3)
         return probe_source_command(argv[2]);
     if (command == "embed" && argc == 5)

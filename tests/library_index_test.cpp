@@ -112,12 +112,31 @@ TEST(LibraryIndex, TheTableReachesEachFileThroughItsSymbolAndOffset) {
     EXPECT_EQ(start.find(declared), start.rfind(declared))
         << "one declaration per symbol:\n" << start;
     const std::string& table = start;
-    EXPECT_NE(table.find("{\"b.txt\", vormesta_site_data + 32, 7}"), std::string::npos) << table;
+    EXPECT_NE(table.find("{\"b.txt\", vormesta_site_data + 32, 7, \"application/octet-stream\", 0, "
+                         "0, 0}"),
+              std::string::npos)
+        << table;
     EXPECT_NE(table.find("site_below(const char* folder, size_t* count)"), std::string::npos);
-    EXPECT_NE(vormesta::index_source_table("site", {}).find("{0, 0, 0}"), std::string::npos);
+    EXPECT_NE(vormesta::index_source_table("site", {}).find("{0, 0, 0, 0, 0, 0, 0}"),
+              std::string::npos);
+    // A file's forms, each reached like the bytes and with its own validator.
+    entries[1].type = "text/plain";
+    entries[1].etag = "\"t\"";
+    entries[1].forms = {{"br", "vormesta_site_data", 64, 3, "\"b\""},
+                        {"gzip", "vormesta_site_data", 67, 5, "\"g\""}};
+    const std::string forms = vormesta::index_source_table("site", entries);
+    EXPECT_NE(forms.find("vormesta_forms_1[] = {\n    {\"br\", vormesta_site_data + 64, 3, "
+                         "\"\\042b\\042\"},\n    {\"gzip\""),
+              std::string::npos)
+        << forms;
+    EXPECT_NE(forms.find("\"text/plain\", \"\\042t\\042\", vormesta_forms_1, 2}"),
+              std::string::npos)
+        << forms;
     // The C++ view only where the language has std::string_view.
     const std::string header = vormesta::index_header("site");
     EXPECT_LT(header.find("__cplusplus >= 201703L"), header.find("vormesta/files.hpp"));
+    EXPECT_NE(header.find("#define VORMESTA_LAYOUT " + std::to_string(vormesta::index_layout)),
+              std::string::npos);
 }
 
 } // namespace

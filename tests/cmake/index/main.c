@@ -7,6 +7,7 @@
 #include "vormesta/blobs.h"
 #include "vormesta/odd.h"
 #include "vormesta/site.h"
+#include "vormesta/web.h"
 
 int check_cpp(void);
 
@@ -32,6 +33,106 @@ static void expect(int ok, const char* what) {
         printf("FAILED: %s\n", what);
         ++failed;
     }
+}
+
+/* The form vormesta_negotiate picks for each Accept-Encoding value, among br, zstd and gzip
+ * (smallest first); "-" for the bytes as they are. */
+static void check_negotiation(void) {
+    static const struct vormesta_encoding forms[] = {
+        {"br", (const unsigned char*)"", 10, "\"b\""},
+        {"zstd", (const unsigned char*)"", 20, "\"z\""},
+        {"gzip", (const unsigned char*)"", 30, "\"g\""},
+    };
+    static const struct vormesta_file file = {"a.html", (const unsigned char*)"", 40, "text/html",
+                                              "\"a\"", forms, 3};
+    static const struct vormesta_file plain = {"b.html", (const unsigned char*)"", 40,
+                                               "text/html", "\"b\"", NULL, 0};
+    static const struct {
+        const char* accept;
+        const char* chosen;
+    } rows[] = {
+        {"", "-"},
+        {"gzip", "gzip"},
+        {"gzip, deflate, br", "br"},
+        {"gzip, deflate, br, zstd", "br"},
+        {"BR", "br"},
+        {"Gzip", "gzip"},
+        {"br;q=0, gzip", "gzip"},
+        {" gzip ; q=0.5 ,br;q=0 ", "gzip"},
+        {"br;Q=0,gzip", "gzip"},
+        {"br;q=0.000, zstd;q=0.001", "zstd"},
+        {"br;q=0.", "-"},
+        {"zstd;q=0.5, gzip;q=1.0", "zstd"},
+        {"*", "br"},
+        {"*;q=0", "-"},
+        {"*, br;q=0", "zstd"},
+        {"br;q=0, *;q=0.1", "zstd"},
+        {"identity", "-"},
+        {"identity, *;q=0", "-"},
+        {"deflate", "-"},
+        {"brotli, gzip2, zst", "-"},
+        {"x-gzip", "gzip"},
+        {"br;level=5", "br"},
+        {"br;q=bad, gzip", "gzip"},
+        {",,, ,gzip,", "gzip"},
+    };
+    for (size_t i = 0; i < sizeof rows / sizeof rows[0]; ++i) {
+        const struct vormesta_encoding* chosen = vormesta_negotiate(&file, rows[i].accept);
+        const char* name = chosen ? chosen->name : "-";
+        if (strcmp(name, rows[i].chosen) != 0)
+            printf("FAILED: Accept-Encoding \"%s\" gave %s, not %s\n", rows[i].accept, name,
+                   rows[i].chosen);
+    }
+    expect(vormesta_negotiate(&file, NULL) == NULL, "no Accept-Encoding: the bytes");
+    expect(vormesta_negotiate(&plain, "gzip, br") == NULL, "a file with no forms: the bytes");
+    expect(vormesta_negotiate(NULL, "gzip") == NULL, "no file");
+}
+
+/* The web library: each file's type, its validator, and its forms where they are smaller. */
+static void check_web(void) {
+    static const struct {
+        const char* path;
+        const char* type;
+        int forms; /* whether it has compressed forms */
+    } rows[] = {
+        {"index.html", "text/html; charset=utf-8", 1},
+        {"css/site.css", "text/css; charset=utf-8", 1},
+        {"data.json", "application/json", 1},
+        {"latin1.txt", "text/plain", 1},                 /* not UTF-8: no charset */
+        {"img/photo.PNG", "image/png", 0},               /* compressed already, by its name */
+        {"img/disguised.txt", "text/plain", 0},          /* a PNG by its bytes */
+        {"noise.bin", "application/octet-stream", 0},    /* no form is smaller */
+        {"tiny.txt", "text/plain; charset=utf-8", 0},    /* nor here */
+        {"unknown.xyz", "application/octet-stream", 1},
+    };
+    for (size_t i = 0; i < sizeof rows / sizeof rows[0]; ++i) {
+        const struct vormesta_file* file = web_find(rows[i].path);
+        size_t k;
+        expect(file && strcmp(file->type, rows[i].type) == 0, rows[i].type);
+        if (!file)
+            continue;
+        expect((file->encoding_count > 0) == rows[i].forms, rows[i].path);
+        expect(file->etag && strlen(file->etag) == 34 && file->etag[0] == '"' &&
+                   file->etag[33] == '"', "a quoted validator");
+        for (k = 0; k < file->encoding_count; ++k) {
+            const struct vormesta_encoding* form = &file->encodings[k];
+            expect(form->size < file->size, "a form smaller than the bytes");
+            expect(k == 0 || file->encodings[k - 1].size <= form->size, "smallest first");
+            expect(strcmp(form->etag, file->etag) != 0 &&
+                       (k == 0 || strcmp(form->etag, file->encodings[k - 1].etag) != 0),
+                   "each form its own validator");
+            expect(vormesta_negotiate(file, form->name) == form, form->name);
+        }
+    }
+    expect(web_find("index.html")->encoding_count == 3, "gzip, br and zstd");
+    expect(strcmp(web_find("same-a.txt")->etag, web_find("same-b.txt")->etag) == 0,
+           "the same bytes, the same validator");
+    expect(strcmp(web_find("same-a.txt")->etag, web_find("other.txt")->etag) != 0,
+           "other bytes, another validator");
+    expect(site_find("index.html")->etag == NULL && site_find("index.html")->encoding_count == 0,
+           "no validator or forms unless asked");
+    expect(strcmp(site_find("index.html")->type, "text/html; charset=utf-8") == 0,
+           "a type whatever is asked");
 }
 
 int main(void) {
@@ -92,6 +193,8 @@ int main(void) {
     expect(odd_below("(group)", &below) != NULL && below == 1, "below (group)");
     expect(odd_find("index.html") && site_find("index.html") &&
            odd_find("index.html")->data != site_find("index.html")->data, "two index.html");
+    check_negotiation();
+    check_web();
     printf("odd count %zu\n", odd_count());
     failed += check_cpp();
     return failed;

@@ -1,0 +1,148 @@
+#include "media_type.hpp"
+
+#include <cstring>
+
+namespace vormesta {
+namespace {
+
+struct Known {
+    const char* extension;
+    MediaType type;
+};
+
+// The types browsers act on (RFC 9239 for JavaScript); formats that compress their own bytes
+// are marked so, and get no compressed form.
+const Known known[] = {
+    {"html", {"text/html", true, false}},
+    {"htm", {"text/html", true, false}},
+    {"css", {"text/css", true, false}},
+    {"js", {"text/javascript", true, false}},
+    {"mjs", {"text/javascript", true, false}},
+    {"cjs", {"text/javascript", true, false}},
+    {"txt", {"text/plain", true, false}},
+    {"md", {"text/markdown", true, false}},
+    {"csv", {"text/csv", true, false}},
+    {"ics", {"text/calendar", true, false}},
+    {"vtt", {"text/vtt", true, false}},
+    {"json", {"application/json", false, false}},
+    {"map", {"application/json", false, false}},
+    {"jsonld", {"application/ld+json", false, false}},
+    {"webmanifest", {"application/manifest+json", false, false}},
+    {"xml", {"application/xml", false, false}},
+    {"xhtml", {"application/xhtml+xml", false, false}},
+    {"yaml", {"application/yaml", false, false}},
+    {"yml", {"application/yaml", false, false}},
+    {"wasm", {"application/wasm", false, false}},
+    {"svg", {"image/svg+xml", false, false}},
+    {"ico", {"image/vnd.microsoft.icon", false, false}},
+    {"bmp", {"image/bmp", false, false}},
+    {"ttf", {"font/ttf", false, false}},
+    {"otf", {"font/otf", false, false}},
+    {"eot", {"application/vnd.ms-fontobject", false, false}},
+    {"pdf", {"application/pdf", false, false}},
+    {"wav", {"audio/wav", false, false}},
+    {"tar", {"application/x-tar", false, false}},
+    {"png", {"image/png", false, true}},
+    {"apng", {"image/apng", false, true}},
+    {"jpg", {"image/jpeg", false, true}},
+    {"jpeg", {"image/jpeg", false, true}},
+    {"gif", {"image/gif", false, true}},
+    {"webp", {"image/webp", false, true}},
+    {"avif", {"image/avif", false, true}},
+    {"jxl", {"image/jxl", false, true}},
+    {"woff", {"font/woff", false, true}},
+    {"woff2", {"font/woff2", false, true}},
+    {"mp3", {"audio/mpeg", false, true}},
+    {"ogg", {"audio/ogg", false, true}},
+    {"opus", {"audio/ogg", false, true}},
+    {"mp4", {"video/mp4", false, true}},
+    {"webm", {"video/webm", false, true}},
+    {"zip", {"application/zip", false, true}},
+    {"gz", {"application/gzip", false, true}},
+    {"br", {"application/octet-stream", false, true}},
+    {"zst", {"application/zstd", false, true}},
+    {"xz", {"application/x-xz", false, true}},
+    {"bz2", {"application/x-bzip2", false, true}},
+    {"7z", {"application/x-7z-compressed", false, true}},
+};
+
+bool same_in_any_case(std::string_view a, const char* b) {
+    if (a.size() != std::strlen(b))
+        return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        const char c = a[i] >= 'A' && a[i] <= 'Z' ? static_cast<char>(a[i] - 'A' + 'a') : a[i];
+        if (c != b[i])
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
+MediaType media_type_of(std::string_view relative) {
+    const std::size_t slash = relative.rfind('/');
+    const std::string_view name = relative.substr(slash == std::string_view::npos ? 0 : slash + 1);
+    const std::size_t dot = name.rfind('.');
+    if (dot == std::string_view::npos || dot == 0)
+        return {};
+    const std::string_view extension = name.substr(dot + 1);
+    for (const Known& entry : known)
+        if (same_in_any_case(extension, entry.extension))
+            return entry.type;
+    return {};
+}
+
+std::string content_type(const MediaType& type, bool utf8) {
+    return std::string(type.name) + (type.text && utf8 ? "; charset=utf-8" : "");
+}
+
+bool valid_utf8(std::string_view bytes) {
+    for (std::size_t i = 0; i < bytes.size();) {
+        const auto lead = static_cast<unsigned char>(bytes[i]);
+        std::size_t length = lead < 0x80                    ? 1
+                             : lead >= 0xC2 && lead <= 0xDF ? 2
+                             : lead >= 0xE0 && lead <= 0xEF ? 3
+                             : lead >= 0xF0 && lead <= 0xF4 ? 4
+                                                            : 0;
+        if (length == 0 || i + length > bytes.size())
+            return false;
+        for (std::size_t k = 1; k < length; ++k)
+            if ((static_cast<unsigned char>(bytes[i + k]) & 0xC0) != 0x80)
+                return false;
+        const auto second = static_cast<unsigned char>(length > 1 ? bytes[i + 1] : 0);
+        if ((lead == 0xE0 && second < 0xA0) || (lead == 0xED && second > 0x9F) ||
+            (lead == 0xF0 && second < 0x90) || (lead == 0xF4 && second > 0x8F))
+            return false;
+        i += length;
+    }
+    return true;
+}
+
+bool starts_compressed(std::string_view bytes) {
+    static const std::string_view magics[] = {
+        {"\x89PNG", 4},
+        {"\xFF\xD8\xFF", 3},
+        {"GIF8", 4},
+        {"\x1F\x8B", 2},
+        {"PK\x03\x04", 4},
+        {"\x28\xB5\x2F\xFD", 4},
+        {"wOFF", 4},
+        {"wOF2", 4},
+        {"7z\xBC\xAF", 4},
+        {"\xFD"
+         "7zXZ",
+         5},
+        {"BZh", 3},
+        {"OggS", 4},
+        {"\x1A\x45\xDF\xA3", 4},
+        {"ID3", 3},
+    };
+    for (const std::string_view magic : magics)
+        if (bytes.substr(0, magic.size()) == magic)
+            return true;
+    // WebP in RIFF; MP4, AVIF and HEIF by their ftyp box.
+    return bytes.size() >= 12 && ((bytes.substr(0, 4) == "RIFF" && bytes.substr(8, 4) == "WEBP") ||
+                                  bytes.substr(4, 4) == "ftyp");
+}
+
+} // namespace vormesta

@@ -1,0 +1,25 @@
+// What a web server says of a file: its media type, from its name's extension, and whether its
+// bytes are worth compressing.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace vormesta {
+
+struct MediaType {
+    const char* name = "application/octet-stream";
+    bool text = false;       // text/*: a charset may follow
+    bool compressed = false; // a format compressed already (images, fonts, archives, media)
+};
+
+// The type of `relative` by its extension, in any case; application/octet-stream when unknown.
+MediaType media_type_of(std::string_view relative);
+// The Content-Type: "; charset=utf-8" after a text type whose bytes are valid UTF-8.
+std::string content_type(const MediaType& type, bool utf8);
+// Whether `bytes` are UTF-8 as RFC 3629 has it (no overlong forms, surrogates, or past U+10FFFF).
+bool valid_utf8(std::string_view bytes);
+// Whether `bytes` begin as a compressed format does, whatever the file's name says.
+bool starts_compressed(std::string_view bytes);
+
+} // namespace vormesta
