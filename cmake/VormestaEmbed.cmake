@@ -391,24 +391,35 @@ function(_vormesta_write_if_changed path text)
   endif()
 endfunction()
 
+# vormesta_available_codings(<var>): the content codings the step compresses with (a list of
+# gzip, br and zstd; empty for none), for a COMPRESS that takes what there is.
+function(vormesta_available_codings var)
+  _vormesta_step_now(step)
+  execute_process(COMMAND "${step}" codings OUTPUT_VARIABLE known RESULT_VARIABLE failed
+                  OUTPUT_STRIP_TRAILING_WHITESPACE)
+  string(REPLACE " " ";" known "${known}")
+  list(REMOVE_ITEM known none)
+  if(failed)
+    set(known "")
+  endif()
+  set(${var} "${known}" PARENT_SCOPE)
+endfunction()
+
 # The content codings `codings` asks for, checked against those the step was built with: one it
 # lacks stops the configure, naming it.
 function(_vormesta_check_codings caller codings)
   if(NOT codings)
     return()
   endif()
-  _vormesta_step_now(step)
-  execute_process(COMMAND "${step}" codings OUTPUT_VARIABLE known RESULT_VARIABLE failed
-                  OUTPUT_STRIP_TRAILING_WHITESPACE)
-  string(REPLACE " " ";" known "${known}")
+  vormesta_available_codings(known)
   foreach(coding IN LISTS codings)
     if(NOT coding MATCHES "^(gzip|br|zstd)$")
       message(FATAL_ERROR "${caller}: COMPRESS takes gzip, br and zstd, not '${coding}'")
     endif()
-    if(failed OR NOT coding IN_LIST known)
-      message(FATAL_ERROR "${caller}: COMPRESS ${coding}: ${step} was built without its library "
-                          "(it compresses with: ${known}); install its -dev package and build "
-                          "vormesta again, or leave ${coding} out")
+    if(NOT coding IN_LIST known)
+      message(FATAL_ERROR "${caller}: COMPRESS ${coding}: vormesta-step was built without its "
+                          "library (it compresses with: ${known}); install its -dev package and "
+                          "build vormesta again, or leave ${coding} out")
     endif()
   endforeach()
 endfunction()

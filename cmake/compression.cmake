@@ -29,6 +29,7 @@ function(_vormesta_link_compression target coding definition header)
   target_include_directories(${target} PRIVATE "${VORMESTA_INCLUDE_${coding}}")
   target_link_libraries(${target} PRIVATE ${libraries})
   target_compile_definitions(${target} PRIVATE ${definition})
+  set_property(GLOBAL APPEND PROPERTY VORMESTA_STEP_CODINGS ${coding})
 endfunction()
 
 function(vormesta_compression target)

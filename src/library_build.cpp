@@ -269,11 +269,14 @@ std::string number(std::uint64_t value) {
     return std::to_string(value) + '\0';
 }
 
-// What the outputs are made of: the settings, the target, and each file's path, size and times.
+// What the outputs are made of: the step's own text, the settings, the target, and each file's
+// path, size and times.
 // A build whose record comes out the same has nothing to write.
 std::string record_of(const Settings& settings, const ObjectTarget& target,
                       const std::vector<Found>& found) {
-    std::string record = "index layout " + number(index_layout) + settings.text + '\0';
+    // The text this step writes around the files, so that another vormesta writes them again.
+    std::string record = index_header(settings.name) + files_header +
+                         index_source_table(settings.name, {}) + settings.text + '\0';
     if (!settings.probe.empty())
         record += number(static_cast<std::uint64_t>(target.format)) + number(target.is_64) +
                   number(target.big_endian) + number(target.machine) + number(target.flags) +

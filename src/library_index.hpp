@@ -32,8 +32,7 @@ struct IndexEntry {
     std::vector<IndexForm> forms; // smallest first, each smaller than the bytes
 };
 
-// The layout of `struct vormesta_file` the headers give: a program refuses libraries of two, and
-// a library step made by another layout writes its outputs again.
+// The layout of `struct vormesta_file` the headers give: a program refuses libraries of two.
 constexpr int index_layout = 2;
 
 // The C identifier of a library's functions (`<id>_find`), from its name.
