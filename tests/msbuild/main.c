@@ -63,6 +63,12 @@ int start(void) {
             return 3;
         say("www/", 4);
         say_file(file->path, file->data, file->size);
+        if (file->encoding_count) {
+            if (!file->etag || file->encodings[0].etag == file->etag)
+                return 5;
+            say("form www/", 9);
+            say_file(file->path, file->encodings[0].data, file->encodings[0].size);
+        }
     }
     if (www_below("", &count) != www_at(0) || count != www_count())
         return 4;

@@ -10,6 +10,8 @@ The cmake_* rows build the same program from CMakeLists.txt with clang-cl and ll
   msbuild_test.py --package vormesta.0.1.0.nupkg --step build/vormesta-step --work DIR [ROW]
 """
 import argparse
+import gzip
+import hashlib
 import os
 import re
 import shutil
@@ -51,8 +53,9 @@ def fnv(data):
     return f"{value:x}"
 
 
-def expected_lines(folder, text=False):
-    """What the program should print: main.c's lines, from the files themselves."""
+def expected_lines(folder, text=False, forms=None):
+    """What the program should print: main.c's lines, from the files themselves (and each www
+    file's smallest form, from the step's cache in `forms`, checked to inflate to the file)."""
     def line(name, data):
         return f"{name}\t{len(data)}\t{fnv(data)}"
     table = (folder / "data/table.bin").read_bytes()
@@ -62,11 +65,17 @@ def expected_lines(folder, text=False):
         files = [p for p in (folder / base).rglob("*") if p.is_file()]
         files = {p.relative_to(folder / base).as_posix(): p for p in files}
         for name in sorted(n for n in files if not (base == "www" and n.startswith("drafts/"))):
-            lines.append(line(prefix + name, files[name].read_bytes()))
+            data = files[name].read_bytes()
+            lines.append(line(prefix + name, data))
+            form = forms / (hashlib.sha256(data).hexdigest() + ".gzip") if forms else None
+            if base == "www" and form and form.is_file() and form.stat().st_size < len(data):
+                packed = form.read_bytes()
+                lines.append(line("form " + prefix + name, packed) if gzip.decompress(packed) ==
+                             data else f"{form} does not inflate to {name}")
     return lines
 
 
-def program(folder, platform="x64", configuration="Debug", text=False, exe=None):
+def program(folder, platform="x64", configuration="Debug", text=False, exe=None, forms=None):
     """The program the build linked: its machine, and on x64 what it prints under Wine."""
     exe = exe or folder / "bin" / platform / configuration / "App.exe"
     if not exe.is_file():
@@ -81,7 +90,7 @@ def program(folder, platform="x64", configuration="Debug", text=False, exe=None)
     done = subprocess.run(["wine", str(exe)], capture_output=True,
                           env={**os.environ, "WINEDEBUG": "-all"})
     said = done.stdout.decode("utf-8", "replace").replace("\r", "").splitlines()
-    want = expected_lines(folder, text)
+    want = expected_lines(folder, text, forms)
     if done.returncode != 0 or said != want:
         return [f"the program says (status {done.returncode}):\n  " + "\n  ".join(said) +
                 "\nnot:\n  " + "\n  ".join(want) + "\n" + done.stderr.decode(errors="replace")]
@@ -219,6 +228,27 @@ def row_text_align(folder):
     return failures + program(folder, text=True)
 
 
+def row_compress(folder):
+    """A folder compressed with gzip, with validators: the program holds each smaller form."""
+    proj = folder / "App.proj"
+    plain = proj.read_text()
+    (folder / "www/big.html").write_bytes(b"<p>compressible</p>\n" * 200)
+    proj.write_text(plain.replace('Excludes="drafts/*" />',
+                                  'Excludes="drafts/*" Compress="gzip" Etag="true" />'))
+    failures = built(folder)[1]
+    forms = folder / "obj/x64/Debug/vormesta/folders/www/record.forms"
+    failures += program(folder, forms=forms)
+    if "form www/big.html" not in "\n".join(expected_lines(folder, forms=forms)):
+        failures.append("no gzip form of big.html")
+    # The package's own step (the rows run the build machine's) compresses with gzip alone.
+    done = subprocess.run(["wine", str(opts.package_root / "tools/win-x64/vormesta-step.exe"),
+                           "codings"], capture_output=True, text=True,
+                          env={**os.environ, "WINEDEBUG": "-all"})
+    if done.stdout.strip() != "gzip":
+        failures.append(f"the package's step compresses with {done.stdout.strip()!r}")
+    return failures
+
+
 def row_cmake(folder, platform):
     """CMakeLists.txt configured with the MSVC toolchain (clang-cl, lld-link) by Ninja."""
     cpu = {"x64": ("AMD64", "x86_64"), "Win32": ("x86", "i686"), "ARM64": ("ARM64", "aarch64")}
@@ -259,7 +289,7 @@ ROWS = {"x64": lambda f: row_platform(f, "x64"), "win32": lambda f: row_platform
         "static_library": row_static_library, "no_change": row_no_change,
         "one_file_edit": row_one_file_edit, "list_change": row_list_change, "clean": row_clean,
         "names": row_names, "folder": row_folder, "failing_step": row_failing_step,
-        "text_align": row_text_align, "embed_only": row_embed_only, "cmake_x64": lambda f: row_cmake(f, "x64"),
+        "text_align": row_text_align, "embed_only": row_embed_only, "compress": row_compress, "cmake_x64": lambda f: row_cmake(f, "x64"),
         "cmake_win32": lambda f: row_cmake(f, "Win32"),
         "cmake_arm64": lambda f: row_cmake(f, "ARM64")}
 
