@@ -36,7 +36,9 @@ int main(void) {
     /* The folder: index.html beside index.js, an empty file and a framework's [slug].html. */
     const struct vormesta_file* slug = site_find("[slug].html");
     const struct vormesta_file* empty = site_find("empty.css");
-    const int walked = site_find("index.html") && site_find("index.js") && slug &&
+    const struct vormesta_file* index = site_find("index.html");
+    const int walked = index && site_find("index.js") && slug && index->etag &&
+                       strcmp(index->type, "text/html; charset=utf-8") == 0 &&
                        same_as_file(slug->data, slug->size, "site/[slug].html") && empty &&
                        empty->size == 0 && empty->data[0] == 0;
     printf("site: %zu files%s\n", site_count(), walked ? "" : ", WRONG");
