@@ -102,6 +102,58 @@ _attrs = {
 
 _vormesta_headers = rule(implementation = _vormesta_headers_impl, attrs = _attrs)
 
+# Each file in an object of its own, and the index's table compiled from their sizes.
+def _file_objects(ctx, folder, probe, index, header, view):
+    options = (["--text"] if ctx.attr.text else []) + (["--align", str(ctx.attr.align)] if ctx.attr.align else []) + ["--library", ctx.attr.library]
+    objects = []
+    declarations = []
+    listed = []
+    for file in _placed(ctx, "vormesta_library", ctx.attr.declare):
+        data = ctx.actions.declare_file(folder + "/objects/" + _object_path(file.relative) + ".o")
+        declared = [ctx.actions.declare_file(folder + "/" + file.header)] if ctx.attr.declare else []
+        _step(ctx, ["object"] + options + [probe.path, file.file.path, file.relative, data.path] + [d.path for d in declared],
+              [probe, file.file], [data] + declared, "vormesta: embedding %s" % file.relative)
+        objects.append(data)
+        declarations += declared
+        listed.append("%s\t%s\t%s" % (file.file.path, file.relative, "text" if ctx.attr.text else "bytes"))
+
+    # The index: vormesta/<name>.h and a table of paths and sizes, compiled; never the bytes.
+    files = ctx.actions.declare_file(folder + "/index/files.txt")
+    ctx.actions.write(files, "".join([line + "\n" for line in listed]))
+    _step(ctx, ["index", ctx.attr.library, files.path, index.path, header.path],
+          [files] + ctx.files.srcs, [index, header, view], "vormesta: indexing %s" % ctx.attr.library)
+    return objects, declarations
+
+# A web library: each file's forms made by an action of its own (so that an edit compresses one
+# file again, and each comes from the cache), then the library step writes one object with the
+# bytes and the forms, and the index with types and validators.
+def _web_library(ctx, folder, root, probe, index, header, view):
+    flags = (["text"] if ctx.attr.text else []) + (["align=%d" % ctx.attr.align] if ctx.attr.align else [])
+    flags += (["declare"] if ctx.attr.declare else []) + (["etag"] if ctx.attr.etag else []) + ctx.attr.compress
+    data = ctx.actions.declare_file(folder + "/" + ctx.attr.library + ".o")
+    record = ctx.actions.declare_file(folder + "/index/record")
+    lines = ["name\t" + ctx.attr.library, "probe\t" + probe.path, "object\t" + data.path,
+             "source\t" + index.path, "header\t" + header.path, "record\t" + record.path,
+             "declarations\t" + root]
+    inputs = [probe]
+    declarations = []
+    for file in _placed(ctx, "vormesta_library", ctx.attr.declare):
+        lines.append("file\t%s\t%s\t%s" % (file.file.path, file.relative, " ".join(flags)))
+        inputs.append(file.file)
+        if ctx.attr.declare:
+            declarations.append(ctx.actions.declare_file(folder + "/" + file.header))
+        if ctx.attr.compress:
+            made = folder + "/forms/" + _object_path(file.relative)
+            forms = [ctx.actions.declare_file(made + "." + coding) for coding in ctx.attr.compress]
+            prefix = forms[0].path[:-len(ctx.attr.compress[0]) - 1]
+            _step(ctx, ["forms", file.file.path, file.relative, prefix] + ctx.attr.compress,
+                  [file.file], forms, "vormesta: compressing %s" % file.relative)
+            lines.append("forms\t%s\t%s" % (file.relative, prefix))
+            inputs += forms
+    _step(ctx, ["library", "-"] + lines, inputs, [data, index, header, view, record] + declarations,
+          "vormesta: library %s" % ctx.attr.library)
+    return [data], declarations
+
 def _vormesta_library_impl(ctx):
     cc_toolchain = find_cpp_toolchain(ctx)
     features = cc_common.configure_features(
@@ -133,28 +185,14 @@ def _vormesta_library_impl(ctx):
     )
     probe = (probe_outputs.objects or probe_outputs.pic_objects)[0]
 
-    options = (["--text"] if ctx.attr.text else []) + (["--align", str(ctx.attr.align)] if ctx.attr.align else []) + ["--library", ctx.attr.library]
-    objects = []
-    declarations = []
-    listed = []
     root = ctx.bin_dir.path + "/" + "/".join([part for part in [ctx.label.workspace_root, ctx.label.package, folder] if part])
-    for file in _placed(ctx, "vormesta_library", ctx.attr.declare):
-        data = ctx.actions.declare_file(folder + "/objects/" + _object_path(file.relative) + ".o")
-        declared = [ctx.actions.declare_file(folder + "/" + file.header)] if ctx.attr.declare else []
-        _step(ctx, ["object"] + options + [probe.path, file.file.path, file.relative, data.path] + [d.path for d in declared],
-              [probe, file.file], [data] + declared, "vormesta: embedding %s" % file.relative)
-        objects.append(data)
-        declarations += declared
-        listed.append("%s\t%s\t%s" % (file.file.path, file.relative, "text" if ctx.attr.text else "bytes"))
-
-    # The index: vormesta/<name>.h and a table of paths and sizes, compiled; never the bytes.
-    files = ctx.actions.declare_file(folder + "/index/files.txt")
-    ctx.actions.write(files, "".join([line + "\n" for line in listed]))
     index = ctx.actions.declare_file(folder + "/index/" + ctx.attr.library + ".c")
     header = ctx.actions.declare_file(folder + "/vormesta/" + ctx.attr.library + ".h")
     view = ctx.actions.declare_file(folder + "/vormesta/files.hpp")
-    _step(ctx, ["index", ctx.attr.library, files.path, index.path, header.path],
-          [files] + ctx.files.srcs, [index, header, view], "vormesta: indexing %s" % ctx.attr.library)
+    if ctx.attr.compress or ctx.attr.etag:
+        objects, declarations = _web_library(ctx, folder, root, probe, index, header, view)
+    else:
+        objects, declarations = _file_objects(ctx, folder, probe, index, header, view)
 
     context, index_outputs = cc_common.compile(
         name = ctx.label.name,
@@ -189,6 +227,8 @@ _vormesta_library = rule(
         text = attr.bool(),
         align = attr.int(),
         declare = attr.bool(default = True),
+        etag = attr.bool(),
+        compress = attr.string_list(),
         _cc_toolchain = attr.label(default = Label("@bazel_tools//tools/cpp:current_cc_toolchain")),
     ),
     fragments = ["cpp"],
@@ -207,7 +247,8 @@ def vormesta_embed(name, srcs, base_dir = None, **kwargs):
     _vormesta_headers(name = name + "_headers", srcs = srcs, base_dir = base_dir or "")
     cc_library(name = name, deps = [":" + name + "_headers"], **kwargs)
 
-def vormesta_library(name, srcs, base_dir = None, text = False, align = 0, declare = True, **kwargs):
+def vormesta_library(name, srcs, base_dir = None, text = False, align = 0, declare = True,
+                     etag = False, compress = [], **kwargs):
     """A library `name` that holds the bytes of `srcs`, declares their arrays, and finds them by
     path: #include "vormesta/<name>.h" for <name>_find, _count and _at.
 
@@ -220,8 +261,12 @@ def vormesta_library(name, srcs, base_dir = None, text = False, align = 0, decla
       align: the arrays' alignment, a power of two up to 4096.
       declare: a header and an array name for each file; False for a folder, whose files are
         found through the index alone (so index.html beside index.js is no clash).
+      etag: a strong validator of each file's bytes in the index.
+      compress: content codings ("gzip", "br", "zstd"): each file's forms made at build time,
+        one action per file, each kept where it is smaller than the bytes, with a validator.
       **kwargs: passed on to the cc_library (visibility, tags...).
     """
     _vormesta_library(name = name + "_data", library = name, srcs = srcs, base_dir = base_dir or "",
-                      text = text, align = align, declare = declare)
+                      text = text, align = align, declare = declare, etag = etag,
+                      compress = compress)
     cc_library(name = name, deps = [":" + name + "_data"], **kwargs)

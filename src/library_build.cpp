@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <map>
 #include <vector>
 
 namespace vormesta {
@@ -52,6 +53,7 @@ struct Settings {
     bool gnu_ld = false; // the objects go to GNU ld for Windows
     std::vector<Listed> files;
     std::vector<Folder> folders;
+    std::map<std::string, std::string> made; // a file's forms made beforehand, by its path
 };
 
 // A file found, with what the record keeps of it.
@@ -135,6 +137,8 @@ bool read_settings(const std::string& path, Settings& settings) {
             continue;
         } else if (single && words.size() == 2) {
             *single = words[1];
+        } else if (key == "forms" && words.size() == 3) {
+            settings.made[words[1]] = words[2];
         } else if (key == "linker" && words.size() == 2 && words[1] == "gnu-ld") {
             settings.gnu_ld = true;
         } else if (key == "file" && words.size() == 4) {
@@ -441,8 +445,11 @@ bool write_source_with_data(const Settings& settings, std::vector<Found>& found)
 // record so that only what changed is read or compressed again.
 bool add_web_facts(const Settings& settings, std::vector<Found>& found) {
     std::vector<WebInput> inputs;
-    for (const Found& file : found)
-        inputs.push_back({file.entry.from, file.entry.relative, file.facts, file.flags.web});
+    for (const Found& file : found) {
+        const auto made = settings.made.find(file.entry.relative);
+        inputs.push_back({file.entry.from, file.entry.relative, file.facts, file.flags.web,
+                          made == settings.made.end() ? std::string() : made->second});
+    }
     std::vector<WebFacts> facts;
     if (!make_web_facts(settings.record, inputs, facts))
         return false;

@@ -32,6 +32,7 @@ const char usage[] =
     "usage: vormesta-step names RELATIVE...\n"
     "       vormesta-step probe OBJECT\n"
     "       vormesta-step codings\n"
+    "       vormesta-step forms INPUT RELATIVE MADE CODING...\n"
     "       vormesta-step probe-source SOURCE\n"
     "       vormesta-step embed INPUT RELATIVE HEADER\n"
     "       vormesta-step object [--text] [--align N] [--library NAME] [--linker gnu-ld]\n"
@@ -42,6 +43,8 @@ const char usage[] =
     "       vormesta-step library SETTINGS\n"
     "       vormesta-step library - [LINE]...\n"
     "codings: the content codings this build compresses with (gzip, br, zstd), or none.\n"
+    "forms: INPUT compressed with each CODING into MADE.<coding>, empty where not worth\n"
+    "keeping, for a library step told \"forms RELATIVE MADE\".\n"
     "RELATIVE is the input's path below its base: it names the array and the header.\n"
     "--text puts a NUL after the bytes; --align N aligns them to N (a power of two to 4096).\n"
     "--library NAME: the file is reached through library NAME's index (objects of one library\n"
@@ -225,7 +228,7 @@ int index_command(const std::string& library, const std::string& list, const std
             return 1;
         entry.size = input.facts.size;
         entry.symbol = vormesta::library_file_symbol(library, entry.relative);
-        inputs.push_back({entry.from, entry.relative, input.facts, {}});
+        inputs.push_back({entry.from, entry.relative, input.facts, {}, {}});
         entries.push_back(std::move(entry));
     }
     // Each file's media type (text is read for its charset).
@@ -243,12 +246,36 @@ int index_command(const std::string& library, const std::string& list, const std
                : 1;
 }
 
+// A file's compressed forms, one step per file (Bazel caches each): "MADE.<coding>" for each
+// coding asked, empty where the form is not worth keeping; the library step takes them.
+int forms_command(const std::string& path, const std::string& relative, const std::string& made,
+                  const std::vector<std::string>& names) {
+    vormesta::WebInput input{path, relative, {}, {}, {}};
+    for (const std::string& name : names) {
+        vormesta::Coding coding;
+        if (!vormesta::coding_named(name, coding) || !vormesta::coding_available(coding))
+            return fail(name, "is not a coding this vormesta-step has (it has: " +
+                                  vormesta::available_codings() + ")"),
+                   1;
+        input.ask.codings |= 1u << static_cast<unsigned>(coding);
+    }
+    Input opened;
+    if (!open_input(path, opened) || !has_data(path, opened))
+        return 1;
+    input.facts = opened.facts;
+    opened.file.reset();
+    return vormesta::write_forms(input, made) ? 0 : 1;
+}
+
 int run(int argc, char** argv) {
     const std::string command = argc > 1 ? argv[1] : "";
     if (command == "names" && argc > 2)
         return names_command(argc, argv);
     if (command == "probe" && argc == 3)
         return probe_command(argv[2]);
+    if (command == "forms" && argc >= 6)
+        return forms_command(argv[2], argv[3], argv[4],
+                             std::vector<std::string>(argv + 5, argv + argc));
     if (command == "codings" && argc == 2)
         return std::printf("%s\n", vormesta::available_codings().c_str()) > 0 ? 0 : 1;
     if (command == "probe-source" && argc == 3)

@@ -103,10 +103,20 @@ void learn(const std::string& cache, Work& work) {
     for (const Coding coding : codings) {
         if (!(input.ask.codings & (1u << static_cast<unsigned>(coding))))
             continue;
-        WebForm form{coding, form_path(cache, work.learnt.digest, coding), 0, {}};
+        const bool premade = !input.made.empty();
+        WebForm form{coding,
+                     premade ? input.made + "." + coding_name(coding)
+                             : form_path(cache, work.learnt.digest, coding),
+                     0,
+                     {}};
         std::string made;
         platform::InputFacts kept;
-        if (platform::look_at_path(form.path, kept) && kept.is_regular) {
+        if (premade) {
+            if (!read_whole(form.path, made))
+                return void(work.failed = true);
+            if (made.empty()) // not worth keeping, said the step that made it
+                continue;
+        } else if (platform::look_at_path(form.path, kept) && kept.is_regular) {
             if (!read_whole(form.path, made))
                 return void(work.failed = true);
         } else if (!read()) {
@@ -121,7 +131,8 @@ void learn(const std::string& cache, Work& work) {
         }
         form.size = made.size();
         form.etag = entity_tag(sha256_hex(made));
-        work.forms.push_back(form.path);
+        if (!premade)
+            work.forms.push_back(form.path);
         work.facts->forms.push_back(form);
     }
 }
@@ -172,6 +183,27 @@ bool keep(const std::string& cache, std::vector<Work>& works) {
 }
 
 } // namespace
+
+bool write_forms(const WebInput& input, const std::string& made) {
+    std::string bytes;
+    if (input.facts.size > 0 && !read_whole(input.from, bytes))
+        return false;
+    if (bytes.size() != input.facts.size)
+        return fail(input.from, "changed while it was read");
+    const bool worth = !bytes.empty() && !media_type_of(input.relative).compressed &&
+                       !starts_compressed(bytes);
+    for (const Coding coding : codings) {
+        if (!(input.ask.codings & (1u << static_cast<unsigned>(coding))))
+            continue;
+        std::string form;
+        if (worth && !compress(coding, bytes, form))
+            return fail(input.from, std::string("cannot be compressed with ") +
+                                        coding_name(coding) + " (out of memory)");
+        if (!write_text(made + "." + coding_name(coding), form.size() < bytes.size() ? form : ""))
+            return false;
+    }
+    return true;
+}
 
 bool make_web_facts(const std::string& cache, const std::vector<WebInput>& inputs,
                     std::vector<WebFacts>& facts) {

@@ -25,6 +25,7 @@ struct WebInput {
     std::string relative; // its path below the base: its extension gives the type
     platform::InputFacts facts;
     WebAsk ask;
+    std::string made; // where a build made its forms beforehand ("<made>.gzip"...); or empty
 };
 
 struct WebForm {
@@ -44,5 +45,10 @@ struct WebFacts {
 // folder "<cache>.forms"), empty for none: then text is read for its charset and nothing kept.
 bool make_web_facts(const std::string& cache, const std::vector<WebInput>& inputs,
                     std::vector<WebFacts>& facts);
+
+// Writes the forms `input` asks for at "<made>.<coding>", for a build that runs a step per file
+// (Bazel): a form that is not worth keeping is written empty, and the library step, given
+// `made`, takes them as they are.
+bool write_forms(const WebInput& input, const std::string& made);
 
 } // namespace vormesta

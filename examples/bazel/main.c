@@ -37,7 +37,13 @@ int main(void) {
     /* The folder: index.html beside index.js, an empty file, [slug].html, ';' and a space. */
     const struct vormesta_file* slug = site_find("[slug].html");
     const struct vormesta_file* empty = site_find("empty.css");
-    const int walked = site_count() == 6 && site_find("index.html") && site_find("index.js") &&
+    /* compress = ["gzip"]: a smaller form where there is one, a validator for each file. */
+    const struct vormesta_file* about = site_find("about.html");
+    const int web = about && about->etag && about->encoding_count == 1 &&
+                    strcmp(about->encodings[0].name, "gzip") == 0 &&
+                    about->encodings[0].size < about->size && slug && slug->encoding_count == 0 &&
+                    strcmp(about->type, "text/html; charset=utf-8") == 0;
+    const int walked = web && site_count() == 7 && site_find("index.html") && site_find("index.js") &&
                        site_find("a;b.html") && site_find("sp ace.txt") && slug &&
                        same_as_file(slug->data, slug->size, "site/[slug].html") &&
                        slug->data[slug->size] == 0 && empty && empty->size == 0;
