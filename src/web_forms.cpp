@@ -30,7 +30,8 @@ std::string key_of(const WebInput& input) {
            std::to_string(input.facts.modified) + '\t' + std::to_string(input.facts.changed);
 }
 
-// A line per file: its key, then utf8, starts-compressed and the digest, by tabs.
+// A line per file, ended by a NUL (a path may hold a line end): its key, then utf8,
+// starts-compressed and the digest, by tabs, read from the end (a path may hold a tab).
 std::map<std::string, Learnt> read_learnt(const std::string& path) {
     std::map<std::string, Learnt> learnt;
     platform::InputFacts facts;
@@ -38,7 +39,7 @@ std::map<std::string, Learnt> read_learnt(const std::string& path) {
     if (path.empty() || !platform::look_at_path(path, facts) || !read_whole(path, text))
         return learnt;
     for (std::size_t at = 0, end; at < text.size(); at = end + 1) {
-        end = std::min(text.find('\n', at), text.size());
+        end = std::min(text.find('\0', at), text.size());
         const std::string line = text.substr(at, end - at);
         std::size_t field = line.size();
         std::string parts[3];
@@ -167,7 +168,7 @@ bool keep(const std::string& cache, std::vector<Work>& works) {
     std::set<std::string> used;
     for (Work& work : works) {
         learnt += key_of(*work.input) + '\t' + (work.learnt.utf8 ? "1" : "0") + '\t' +
-                  (work.learnt.starts_compressed ? "1" : "0") + '\t' + work.learnt.digest + '\n';
+                  (work.learnt.starts_compressed ? "1" : "0") + '\t' + work.learnt.digest + '\0';
         for (const std::string& path : work.forms)
             used.insert(path.substr(folder.size() + 1));
         for (const auto& [path, bytes] : work.fresh)
