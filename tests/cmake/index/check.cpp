@@ -9,6 +9,9 @@ extern "C" int check_cpp() {
     const vormesta_file* index = site_files.find(std::string_view("index.html.extra", 10));
     if (!index || vormesta::text(*index).substr(0, 15) != "<!doctype html>")
         ++failed, std::puts("FAILED: C++ find of index.html");
+    // The same negotiation in C++: site has no forms, so the bytes as they are.
+    if (vormesta_negotiate(index, "gzip, br") != nullptr)
+        ++failed, std::puts("FAILED: C++ negotiated a form site does not have");
     if (site_files.find("index.htm") || site_files.find(""))
         ++failed, std::puts("FAILED: C++ found what is not there");
     std::size_t walked = 0;
