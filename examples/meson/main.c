@@ -30,8 +30,11 @@ int main(void) {
                                  "library/greeting.txt") &
                     same_as_file(library_table, sizeof library_table, "library/table.bin");
     const struct vormesta_file* found = embedded_files_find("library/table.bin");
+    const struct vormesta_file* greeting = embedded_files_find("library/greeting.txt");
     const int indexed = embedded_files_count() == 2 && found && found->data == library_table &&
-                        found->size == sizeof library_table && !embedded_files_find("table.bin");
+                        found->size == sizeof library_table && !embedded_files_find("table.bin") &&
+                        strcmp(found->type, "application/octet-stream") == 0 && greeting &&
+                        strcmp(greeting->type, "text/plain; charset=utf-8") == 0;
     printf("index: %s\n", indexed ? "library/table.bin found, table.bin not" : "WRONG");
     /* The folder: index.html beside index.js, an empty file and a framework's [slug].html. */
     const struct vormesta_file* slug = site_find("[slug].html");
