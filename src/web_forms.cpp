@@ -244,8 +244,9 @@ bool make_web_facts(const std::string& cache, const std::vector<WebInput>& input
         for (const WebForm& form : made.forms)
             if (form.size < work.input->facts.size)
                 smaller.push_back(form);
-        std::stable_sort(smaller.begin(), smaller.end(),
-                         [](const WebForm& a, const WebForm& b) { return a.size < b.size; });
+        std::sort(smaller.begin(), smaller.end(), [](const WebForm& a, const WebForm& b) {
+            return a.size != b.size ? a.size < b.size : a.coding < b.coding;
+        });
         made.forms.swap(smaller);
     }
     return all && keep(cache, works);
