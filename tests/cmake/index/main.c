@@ -8,6 +8,7 @@
 #include "vormesta/odd.h"
 #include "vormesta/site.h"
 #include "vormesta/web.h"
+#include "vormesta/notes.h"
 
 int check_cpp(void);
 
@@ -154,6 +155,9 @@ static void check_web(void) {
            "the same bytes, the same validator");
     expect(strcmp(web_find("same-a.txt")->etag, web_find("other.txt")->etag) != 0,
            "other bytes, another validator");
+    expect(notes_find("index.html")->encoding_count == WEB_CODINGS &&
+               notes_find("data.json")->encoding_count == 0 && !notes_find("data.json")->etag,
+           "VORMESTA_COMPRESS on one file alone");
     expect(site_find("index.html")->etag == NULL && site_find("index.html")->encoding_count == 0,
            "no validator or forms unless asked");
     expect(strcmp(site_find("index.html")->type, "text/html; charset=utf-8") == 0,
