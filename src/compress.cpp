@@ -81,39 +81,29 @@ bool zstd(std::string_view bytes, std::string& out) {
 } // namespace
 
 const char* coding_name(Coding coding) {
-    switch (coding) {
-    case Coding::gzip:
-        return "gzip";
-    case Coding::br:
-        return "br";
-    case Coding::zstd:
-        break;
-    }
-    return "zstd";
+    static const char* const names[] = {"gzip", "br", "zstd"};
+    return names[static_cast<int>(coding)];
 }
 
 bool coding_available(Coding coding) {
-    switch (coding) {
-    case Coding::gzip:
+    static const bool built[] = {
 #ifdef VORMESTA_HAS_ZLIB
-        return true;
+        true,
 #else
-        return false;
+        false,
 #endif
-    case Coding::br:
 #ifdef VORMESTA_HAS_BROTLI
-        return true;
+        true,
 #else
-        return false;
+        false,
 #endif
-    case Coding::zstd:
-        break;
-    }
 #ifdef VORMESTA_HAS_ZSTD
-    return true;
+        true,
 #else
-    return false;
+        false,
 #endif
+    };
+    return built[static_cast<int>(coding)];
 }
 
 bool coding_named(std::string_view name, Coding& coding) {

@@ -250,21 +250,16 @@ int index_command(const std::string& library, const std::string& list, const std
 // coding asked, empty where the form is not worth keeping; the library step takes them.
 int forms_command(const std::string& path, const std::string& relative, const std::string& made,
                   const std::vector<std::string>& names) {
-    vormesta::WebInput input{path, relative, {}, {}, {}};
+    unsigned asked = 0;
     for (const std::string& name : names) {
         vormesta::Coding coding;
         if (!vormesta::coding_named(name, coding) || !vormesta::coding_available(coding))
             return fail(name, "is not a coding this vormesta-step has (it has: " +
                                   vormesta::available_codings() + ")"),
                    1;
-        input.ask.codings |= 1u << static_cast<unsigned>(coding);
+        asked |= 1u << static_cast<unsigned>(coding);
     }
-    Input opened;
-    if (!open_input(path, opened) || !has_data(path, opened))
-        return 1;
-    input.facts = opened.facts;
-    opened.file.reset();
-    return vormesta::write_forms(input, made) ? 0 : 1;
+    return vormesta::write_forms(path, relative, asked, made) ? 0 : 1;
 }
 
 int run(int argc, char** argv) {

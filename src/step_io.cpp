@@ -89,6 +89,7 @@ bool read_whole(const std::string& path, std::string& bytes) {
     Input input;
     if (!open_input(path, input))
         return false;
+    bytes.reserve(bytes.size() + input.facts.size);
     char block[65536];
     std::size_t got;
     while ((got = std::fread(block, 1, sizeof block, input.file.get())) > 0)

@@ -30,8 +30,8 @@ std::string key_of(const WebInput& input) {
            std::to_string(input.facts.modified) + '\t' + std::to_string(input.facts.changed);
 }
 
-// A line per file, ended by a NUL (a path may hold a line end): its key, then utf8,
-// starts-compressed and the digest, by tabs, read from the end (a path may hold a tab).
+// A line per file, ended by a NUL (a path may hold a line end): utf8 and starts-compressed (0 or
+// 1), the digest, and last the key (a path may hold a tab), by tabs.
 std::map<std::string, Learnt> read_learnt(const std::string& path) {
     std::map<std::string, Learnt> learnt;
     platform::InputFacts facts;
@@ -41,18 +41,10 @@ std::map<std::string, Learnt> read_learnt(const std::string& path) {
     for (std::size_t at = 0, end; at < text.size(); at = end + 1) {
         end = std::min(text.find('\0', at), text.size());
         const std::string line = text.substr(at, end - at);
-        std::size_t field = line.size();
-        std::string parts[3];
-        for (int i = 2; i >= 0 && field != std::string::npos; --i) {
-            const std::size_t tab = line.rfind('\t', field - 1);
-            if (tab == std::string::npos)
-                field = tab;
-            else
-                parts[i] = line.substr(tab + 1, field - tab - 1), field = tab;
-        }
-        if (field == std::string::npos || field == 0)
-            continue;
-        learnt[line.substr(0, field)] = {parts[0] == "1", parts[1] == "1", parts[2]};
+        const std::size_t tab = line.find('\t', 4);
+        if (line.size() > 4 && line[1] == '\t' && line[3] == '\t' && tab != std::string::npos)
+            learnt[line.substr(tab + 1)] = {line[0] == '1', line[2] == '1',
+                                            line.substr(4, tab - 4)};
     }
     return learnt;
 }
@@ -167,8 +159,9 @@ bool keep(const std::string& cache, std::vector<Work>& works) {
     std::string learnt;
     std::set<std::string> used;
     for (Work& work : works) {
-        learnt += key_of(*work.input) + '\t' + (work.learnt.utf8 ? "1" : "0") + '\t' +
-                  (work.learnt.starts_compressed ? "1" : "0") + '\t' + work.learnt.digest + '\0';
+        learnt += std::string(work.learnt.utf8 ? "1" : "0") + '\t' +
+                  (work.learnt.starts_compressed ? "1" : "0") + '\t' + work.learnt.digest + '\t' +
+                  key_of(*work.input) + '\0';
         for (const std::string& path : work.forms)
             used.insert(path.substr(folder.size() + 1));
         for (const auto& [path, bytes] : work.fresh)
@@ -185,21 +178,20 @@ bool keep(const std::string& cache, std::vector<Work>& works) {
 
 } // namespace
 
-bool write_forms(const WebInput& input, const std::string& made) {
+bool write_forms(const std::string& from, const std::string& relative, unsigned asked,
+                 const std::string& made) {
     std::string bytes;
-    if (input.facts.size > 0 && !read_whole(input.from, bytes))
+    if (!read_whole(from, bytes))
         return false;
-    if (bytes.size() != input.facts.size)
-        return fail(input.from, "changed while it was read");
-    const bool worth = !bytes.empty() && !media_type_of(input.relative).compressed &&
+    const bool worth = !bytes.empty() && !media_type_of(relative).compressed &&
                        !starts_compressed(bytes);
     for (const Coding coding : codings) {
-        if (!(input.ask.codings & (1u << static_cast<unsigned>(coding))))
+        if (!(asked & (1u << static_cast<unsigned>(coding))))
             continue;
         std::string form;
         if (worth && !compress(coding, bytes, form))
-            return fail(input.from, std::string("cannot be compressed with ") +
-                                        coding_name(coding) + " (out of memory)");
+            return fail(from, std::string("cannot be compressed with ") + coding_name(coding) +
+                                  " (out of memory)");
         if (!write_text(made + "." + coding_name(coding), form.size() < bytes.size() ? form : ""))
             return false;
     }

@@ -46,9 +46,10 @@ struct WebFacts {
 bool make_web_facts(const std::string& cache, const std::vector<WebInput>& inputs,
                     std::vector<WebFacts>& facts);
 
-// Writes the forms `input` asks for at "<made>.<coding>", for a build that runs a step per file
-// (Bazel): a form that is not worth keeping is written empty, and the library step, given
-// `made`, takes them as they are.
-bool write_forms(const WebInput& input, const std::string& made);
+// Writes the file at `from` in each of the codings `asked` (a bit for each) at "<made>.<coding>",
+// for a build that runs a step per file (Bazel): a form that is not worth keeping is written
+// empty, and the library step, given `made`, takes them as they are.
+bool write_forms(const std::string& from, const std::string& relative, unsigned asked,
+                 const std::string& made);
 
 } // namespace vormesta
