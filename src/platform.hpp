@@ -76,6 +76,7 @@ struct FolderEntry {
     enum class Kind { file, folder, link, other };
     std::string name;
     Kind kind = Kind::other;
+    int error = 0; // where it could not be looked at (kind `other`), the errno that said why
 };
 
 // The entries of `folder`, "." and ".." left out. False, with errno set, when it cannot be read.
@@ -87,6 +88,15 @@ bool look_at_path(const std::string& path, InputFacts& facts);
 
 // `path` with every link, "." and ".." resolved. False, with errno set, when it cannot be.
 bool resolve_path(const std::string& path, std::string& resolved);
+
+// Removes the file at `path`; false, with errno set, when it cannot be.
+bool remove_path(const std::string& path);
+// Puts the file at `from` in the place of `to`, replacing it; false, with errno set, when the
+// system refuses.
+bool rename_path(const std::string& from, const std::string& to);
+// Removes the temporaries in `folder` that a run left when it was killed (a run still writing
+// one holds it, and it is left alone); how many were removed.
+std::size_t remove_abandoned_temporaries(const std::string& folder);
 
 // Makes `folder` and the folders above it that are not there yet. False, with errno set, when
 // one cannot be made.

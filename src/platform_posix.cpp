@@ -16,6 +16,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -255,12 +256,14 @@ bool list_folder(const std::string& folder, std::vector<FolderEntry>& entries) {
         if (name == "." || name == "..")
             continue;
         struct stat info {};
-        FolderEntry found{name, FolderEntry::Kind::other};
+        FolderEntry found{name, FolderEntry::Kind::other, 0};
         if (lstat((folder + "/" + name).c_str(), &info) == 0)
             found.kind = S_ISREG(info.st_mode)   ? FolderEntry::Kind::file
                          : S_ISDIR(info.st_mode) ? FolderEntry::Kind::folder
                          : S_ISLNK(info.st_mode) ? FolderEntry::Kind::link
                                                  : FolderEntry::Kind::other;
+        else
+            found.error = errno;
         entries.push_back(std::move(found));
         errno = 0;
     }
@@ -276,6 +279,36 @@ bool look_at_path(const std::string& path, InputFacts& facts) {
         return false;
     facts_of(info, facts);
     return true;
+}
+
+bool remove_path(const std::string& path) {
+    return unlink(path.c_str()) == 0;
+}
+
+bool rename_path(const std::string& from, const std::string& to) {
+    return rename(from.c_str(), to.c_str()) == 0;
+}
+
+std::size_t remove_abandoned_temporaries(const std::string& folder) {
+    std::vector<FolderEntry> entries;
+    std::size_t removed = 0;
+    if (!list_folder(folder, entries))
+        return 0;
+    for (const FolderEntry& entry : entries) {
+        const std::string& name = entry.name;
+        if (entry.kind != FolderEntry::Kind::file || name.rfind(".vormesta-", 0) != 0 ||
+            name.size() < 4 || name.compare(name.size() - 4, 4, ".tmp") != 0)
+            continue;
+        // A run writing it holds its lock: one that gets the lock finds it abandoned.
+        const std::string path = folder + "/" + name;
+        const int descriptor = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+        if (descriptor < 0)
+            continue;
+        if (flock(descriptor, LOCK_EX | LOCK_NB) == 0 && unlink(path.c_str()) == 0)
+            ++removed;
+        ::close(descriptor);
+    }
+    return removed;
 }
 
 bool make_folders(const std::string& folder) {
@@ -374,6 +407,8 @@ bool Temporary::create_beside(const Target& target) {
     const int descriptor = create_new(target.folder_, O_WRONLY, mode, name);
     if (descriptor < 0)
         return false;
+    // Held while it is written, so that a later run knows it from one a killed run left.
+    flock(descriptor, LOCK_EX | LOCK_NB);
     folder_ = target.folder_;
     name_ = std::move(name);
     std::memcpy(pending_name, name_.c_str(), name_.size() + 1);

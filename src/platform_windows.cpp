@@ -325,9 +325,9 @@ bool inspect_input(std::FILE* file, InputFacts& facts) {
 
 bool list_folder(const std::string& folder, std::vector<FolderEntry>& entries) {
     WIN32_FIND_DATAW found{};
-    const HANDLE listing = FindFirstFileExW(system_path((folder + "/*").c_str()).c_str(),
-                                            FindExInfoBasic, &found, FindExSearchNameMatch,
-                                            nullptr, 0);
+    const HANDLE listing =
+        FindFirstFileExW(system_path((folder + "/*").c_str()).c_str(), FindExInfoBasic, &found,
+                         FindExSearchNameMatch, nullptr, 0);
     if (listing == INVALID_HANDLE_VALUE) {
         errno = GetLastError() == ERROR_PATH_NOT_FOUND ? ENOENT : EACCES;
         return false;
@@ -379,6 +379,64 @@ bool look_at_path(const std::string& path, InputFacts& facts) {
     return seen;
 }
 
+namespace {
+
+// errno for the last error of a file call, as the C library would set it.
+int errno_of_last_error() {
+    switch (GetLastError()) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+        return ENOENT;
+    case ERROR_FILENAME_EXCED_RANGE:
+        return ENAMETOOLONG;
+    case ERROR_DISK_FULL:
+    case ERROR_HANDLE_DISK_FULL:
+        return ENOSPC;
+    default:
+        return EACCES;
+    }
+}
+
+} // namespace
+
+bool remove_path(const std::string& path) {
+    if (DeleteFileW(system_path(path.c_str()).c_str()))
+        return true;
+    errno = errno_of_last_error();
+    return false;
+}
+
+bool rename_path(const std::string& from, const std::string& to) {
+    if (MoveFileExW(system_path(from.c_str()).c_str(), system_path(to.c_str()).c_str(),
+                    MOVEFILE_REPLACE_EXISTING))
+        return true;
+    errno = errno_of_last_error();
+    return false;
+}
+
+std::size_t remove_abandoned_temporaries(const std::string& folder) {
+    std::vector<FolderEntry> entries;
+    std::size_t removed = 0;
+    if (!list_folder(folder, entries))
+        return 0;
+    for (const FolderEntry& entry : entries) {
+        const std::string& name = entry.name;
+        if (entry.kind != FolderEntry::Kind::file || name.rfind(".vormesta-", 0) != 0 ||
+            name.size() < 4 || name.compare(name.size() - 4, 4, ".tmp") != 0)
+            continue;
+        // A run writing it holds it open for writing: opened alone, it is abandoned, and goes
+        // when closed.
+        const HANDLE handle =
+            CreateFileW(system_path((folder + "/" + name).c_str()).c_str(), GENERIC_READ | DELETE,
+                        0, nullptr, OPEN_EXISTING, FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+        if (handle != INVALID_HANDLE_VALUE) {
+            CloseHandle(handle);
+            ++removed;
+        }
+    }
+    return removed;
+}
+
 bool make_folders(const std::string& folder) {
     for (std::size_t at = 1; at <= folder.size(); ++at) {
         if (at < folder.size() && folder[at] != '/' && folder[at] != '\\')
@@ -402,8 +460,8 @@ bool resolve_path(const std::string& path, std::string& resolved) {
         return false;
     }
     std::vector<wchar_t> full(32768);
-    const DWORD length = GetFinalPathNameByHandleW(handle, full.data(),
-                                                   static_cast<DWORD>(full.size()), 0);
+    const DWORD length =
+        GetFinalPathNameByHandleW(handle, full.data(), static_cast<DWORD>(full.size()), 0);
     CloseHandle(handle);
     if (length == 0 || length >= full.size()) {
         errno = EACCES;
