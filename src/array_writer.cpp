@@ -87,7 +87,8 @@ std::size_t format_items(const unsigned char* bytes, std::size_t count, std::uin
 
 WriteResult write_array(std::FILE* in, std::FILE* out, const std::string& array_name,
                         std::string_view line_end, std::uint64_t expected_size,
-                        std::uint64_t* bytes_read, bool nul_after) {
+                        std::uint64_t* bytes_read, bool nul_after,
+                        const std::function<void(std::string_view)>& seen) {
     Buffers buffers;
     if (!buffers.fit(first_block_size(expected_size), line_end))
         return WriteResult::out_of_memory;
@@ -100,6 +101,8 @@ WriteResult write_array(std::FILE* in, std::FILE* out, const std::string& array_
     for (;;) {
         const std::size_t got = std::fread(buffers.block.get(), 1, buffers.block_size, in);
         if (got > 0) {
+            if (seen)
+                seen({reinterpret_cast<const char*>(buffers.block.get()), got});
             const std::size_t length =
                 format_items(buffers.block.get(), got, index, line_end, buffers.text.get());
             if (std::fwrite(buffers.text.get(), 1, length, out) != length)

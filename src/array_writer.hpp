@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -24,9 +25,11 @@ std::size_t format_items(const unsigned char* bytes, std::size_t count, std::uin
 // `line_end`. Stops at the first failed read or write; flushing and closing are the caller's.
 // `expected_size`, the input's size where it is known (0 otherwise), only sizes the buffers;
 // `bytes_read`, where given, gets the number of bytes read. `nul_after` adds a 0 item after the
-// input's bytes (a text's NUL, or the one item C needs for an empty input).
+// input's bytes (a text's NUL, or the one item C needs for an empty input). `seen`, where given,
+// is shown the bytes read, a block at a time.
 WriteResult write_array(std::FILE* in, std::FILE* out, const std::string& array_name,
                         std::string_view line_end, std::uint64_t expected_size = 0,
-                        std::uint64_t* bytes_read = nullptr, bool nul_after = false);
+                        std::uint64_t* bytes_read = nullptr, bool nul_after = false,
+                        const std::function<void(std::string_view)>& seen = {});
 
 } // namespace vormesta

@@ -13,70 +13,148 @@
 #include <algorithm>
 #include <climits>
 #include <cstdint>
+#include <new>
 
 namespace vormesta {
 namespace {
 
+// What comes out of a compressor is appended in steps of this size.
+constexpr std::size_t out_step = 1 << 16;
+
 #ifdef VORMESTA_HAS_ZLIB
 // One deflate stream at level 9, window 15, in a gzip wrapper whose header holds no name, no
 // time and "unknown" for the system, so that every host writes the same bytes.
-bool gzip(std::string_view bytes, std::string& out) {
-    z_stream stream{};
-    if (deflateInit2(&stream, 9, Z_DEFLATED, 15 + 16, 9, Z_DEFAULT_STRATEGY) != Z_OK)
-        return false;
-    gz_header header{};
-    header.os = 255;
-    bool done = deflateSetHeader(&stream, &header) == Z_OK;
-    out.resize(deflateBound(&stream, static_cast<uLong>(bytes.size())) + 32);
-    stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(bytes.data()));
-    stream.next_out = reinterpret_cast<Bytef*>(&out[0]);
-    std::size_t in_left = bytes.size();
-    std::size_t out_left = out.size();
-    int status = Z_OK;
-    while (done && status == Z_OK) {
-        // zlib counts in 32 bits: feed it in steps.
-        const auto in_step = static_cast<uInt>(std::min<std::size_t>(in_left, UINT_MAX));
-        const auto out_step = static_cast<uInt>(std::min<std::size_t>(out_left, UINT_MAX));
-        stream.avail_in = in_step;
-        stream.avail_out = out_step;
-        status = deflate(&stream, in_step == in_left ? Z_FINISH : Z_NO_FLUSH);
-        in_left -= in_step - stream.avail_in;
-        out_left -= out_step - stream.avail_out;
-        if (status == Z_BUF_ERROR || (status == Z_OK && out_left == 0))
-            done = false;
+class Gzip : public Compressor {
+  public:
+    Gzip() {
+        header_.os = 255;
+        ready_ = deflateInit2(&stream_, 9, Z_DEFLATED, 15 + 16, 9, Z_DEFAULT_STRATEGY) == Z_OK;
+        ready_ = ready_ && deflateSetHeader(&stream_, &header_) == Z_OK;
     }
-    done = done && status == Z_STREAM_END;
-    out.resize(out.size() - out_left);
-    deflateEnd(&stream);
-    return done;
-}
+    ~Gzip() override { deflateEnd(&stream_); }
+    Gzip(const Gzip&) = delete;
+    Gzip& operator=(const Gzip&) = delete;
+    bool ready() const { return ready_; }
+
+    bool add(std::string_view bytes, bool last, std::string& out) override {
+        // zlib counts in 32 bits: fed in steps.
+        do {
+            const auto step = static_cast<uInt>(std::min<std::size_t>(bytes.size(), UINT_MAX));
+            const bool finish = last && step == bytes.size();
+            stream_.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(bytes.data()));
+            stream_.avail_in = step;
+            int status;
+            do {
+                const std::size_t had = out.size();
+                out.resize(had + out_step);
+                stream_.next_out = reinterpret_cast<Bytef*>(&out[had]);
+                stream_.avail_out = static_cast<uInt>(out_step);
+                status = deflate(&stream_, finish ? Z_FINISH : Z_NO_FLUSH);
+                out.resize(out.size() - stream_.avail_out);
+                if (status == Z_STREAM_ERROR || (status == Z_BUF_ERROR && finish))
+                    return false;
+            } while (finish ? status != Z_STREAM_END
+                            : stream_.avail_in > 0 || stream_.avail_out == 0);
+            bytes.remove_prefix(step);
+        } while (!bytes.empty());
+        return true;
+    }
+
+  private:
+    z_stream stream_{};
+    gz_header header_{}; // deflate reads it at its first call
+    bool ready_ = false;
+};
 #endif
 
 #ifdef VORMESTA_HAS_BROTLI
-bool brotli(std::string_view bytes, std::string& out) {
-    std::size_t size = BrotliEncoderMaxCompressedSize(bytes.size());
-    if (size == 0)
-        size = bytes.size() + 1024;
-    out.resize(size);
-    const bool done =
-        BrotliEncoderCompress(BROTLI_MAX_QUALITY, BROTLI_DEFAULT_WINDOW, BROTLI_MODE_GENERIC,
-                              bytes.size(), reinterpret_cast<const std::uint8_t*>(bytes.data()),
-                              &size, reinterpret_cast<std::uint8_t*>(&out[0]));
-    out.resize(done ? size : 0);
-    return done;
-}
+class Brotli : public Compressor {
+  public:
+    explicit Brotli(std::uint64_t size)
+        : state_(BrotliEncoderCreateInstance(nullptr, nullptr, nullptr)) {
+        if (!state_)
+            return;
+        BrotliEncoderSetParameter(state_, BROTLI_PARAM_QUALITY, BROTLI_MAX_QUALITY);
+        BrotliEncoderSetParameter(state_, BROTLI_PARAM_LGWIN, BROTLI_DEFAULT_WINDOW);
+        BrotliEncoderSetParameter(state_, BROTLI_PARAM_MODE, BROTLI_MODE_GENERIC);
+        BrotliEncoderSetParameter(
+            state_, BROTLI_PARAM_SIZE_HINT,
+            static_cast<std::uint32_t>(std::min<std::uint64_t>(size, 1u << 30)));
+    }
+    ~Brotli() override {
+        if (state_)
+            BrotliEncoderDestroyInstance(state_);
+    }
+    Brotli(const Brotli&) = delete;
+    Brotli& operator=(const Brotli&) = delete;
+    bool ready() const { return state_ != nullptr; }
+
+    bool add(std::string_view bytes, bool last, std::string& out) override {
+        std::size_t in_left = bytes.size();
+        const auto* next_in = reinterpret_cast<const std::uint8_t*>(bytes.data());
+        for (;;) {
+            std::size_t out_left = 0;
+            if (!BrotliEncoderCompressStream(
+                    state_, last ? BROTLI_OPERATION_FINISH : BROTLI_OPERATION_PROCESS, &in_left,
+                    &next_in, &out_left, nullptr, nullptr))
+                return false;
+            while (BrotliEncoderHasMoreOutput(state_)) {
+                std::size_t size = out_step;
+                const std::uint8_t* made = BrotliEncoderTakeOutput(state_, &size);
+                out.append(reinterpret_cast<const char*>(made), size);
+            }
+            if (in_left == 0 && (!last || BrotliEncoderIsFinished(state_)))
+                return true;
+        }
+    }
+
+  private:
+    BrotliEncoderState* state_;
+};
 #endif
 
 #ifdef VORMESTA_HAS_ZSTD
-bool zstd(std::string_view bytes, std::string& out) {
-    out.resize(ZSTD_compressBound(bytes.size()));
-    const std::size_t size = ZSTD_compress(&out[0], out.size(), bytes.data(), bytes.size(), 19);
-    if (ZSTD_isError(size))
-        return false;
-    out.resize(size);
-    return true;
-}
+class Zstd : public Compressor {
+  public:
+    explicit Zstd(std::uint64_t size) : context_(ZSTD_createCCtx()) {
+        ready_ = context_ &&
+                 !ZSTD_isError(ZSTD_CCtx_setParameter(context_, ZSTD_c_compressionLevel, 19)) &&
+                 !ZSTD_isError(ZSTD_CCtx_setPledgedSrcSize(context_, size));
+    }
+    ~Zstd() override { ZSTD_freeCCtx(context_); }
+    Zstd(const Zstd&) = delete;
+    Zstd& operator=(const Zstd&) = delete;
+    bool ready() const { return ready_; }
+
+    bool add(std::string_view bytes, bool last, std::string& out) override {
+        ZSTD_inBuffer in{bytes.data(), bytes.size(), 0};
+        for (;;) {
+            const std::size_t had = out.size();
+            out.resize(had + out_step);
+            ZSTD_outBuffer made{&out[had], out_step, 0};
+            const std::size_t left =
+                ZSTD_compressStream2(context_, &made, &in, last ? ZSTD_e_end : ZSTD_e_continue);
+            out.resize(had + made.pos);
+            if (ZSTD_isError(left))
+                return false;
+            if (last ? left == 0 : in.pos == in.size && made.pos < made.size)
+                return true;
+        }
+    }
+
+  private:
+    ZSTD_CCtx* context_;
+    bool ready_ = false;
+};
 #endif
+
+template <typename Kind, typename... Arguments>
+std::unique_ptr<Compressor> started(Arguments... arguments) {
+    auto compressor = std::make_unique<Kind>(arguments...);
+    if (!compressor->ready())
+        return nullptr;
+    return compressor;
+}
 
 } // namespace
 
@@ -121,23 +199,33 @@ std::string available_codings() {
     return names.empty() ? "none" : names;
 }
 
-bool compress(Coding coding, std::string_view bytes, std::string& out) {
-    switch (coding) {
+std::unique_ptr<Compressor> start_compressing(Coding coding, [[maybe_unused]] std::uint64_t size) {
+    try {
+        switch (coding) {
 #ifdef VORMESTA_HAS_ZLIB
-    case Coding::gzip:
-        return gzip(bytes, out);
+        case Coding::gzip:
+            return started<Gzip>();
 #endif
 #ifdef VORMESTA_HAS_BROTLI
-    case Coding::br:
-        return brotli(bytes, out);
+        case Coding::br:
+            return started<Brotli>(size);
 #endif
 #ifdef VORMESTA_HAS_ZSTD
-    case Coding::zstd:
-        return zstd(bytes, out);
+        case Coding::zstd:
+            return started<Zstd>(size);
 #endif
-    default:
-        return false;
+        default:
+            return nullptr;
+        }
+    } catch (const std::bad_alloc&) {
+        return nullptr;
     }
+}
+
+bool compress(Coding coding, std::string_view bytes, std::string& out) {
+    const std::unique_ptr<Compressor> compressor = start_compressing(coding, bytes.size());
+    out.clear();
+    return compressor && compressor->add(bytes, true, out);
 }
 
 } // namespace vormesta

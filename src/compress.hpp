@@ -2,6 +2,8 @@
 // format's highest standard level, the same bytes for the same input on every host.
 #pragma once
 
+#include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -18,8 +20,19 @@ bool coding_named(std::string_view name, Coding& coding);
 bool coding_available(Coding coding);
 // The codings this build can write, by name, a space between; "none" for none.
 std::string available_codings();
-// `bytes` compressed into `out`: gzip at level 9 with no name or time in its header, brotli at
-// quality 11, zstd at level 19. False only where the library failed (out of memory).
+// A coding's compressor, fed a piece at a time so that its memory stays the same whatever the
+// size: gzip at level 9 with no name or time in its header, brotli at quality 11, zstd at level
+// 19.
+class Compressor {
+  public:
+    virtual ~Compressor() = default;
+    // Compresses `bytes`, appending what comes out to `out`; `last` ends the stream. False only
+    // where the library failed (out of memory).
+    virtual bool add(std::string_view bytes, bool last, std::string& out) = 0;
+};
+// A compressor for `size` bytes in `coding`; null where this build lacks it or memory ran out.
+std::unique_ptr<Compressor> start_compressing(Coding coding, std::uint64_t size);
+// `bytes` compressed into `out` in one piece.
 bool compress(Coding coding, std::string_view bytes, std::string& out);
 
 } // namespace vormesta

@@ -102,11 +102,21 @@ std::array<std::uint8_t, 32> Sha256::finish() {
     return digest;
 }
 
+std::string Sha256::finish_hex() {
+    const auto digest = finish();
+    return hex(digest.data(), digest.size());
+}
+
 std::string sha256_hex(std::string_view bytes) {
     Sha256 sha;
     sha.add(bytes);
-    const auto digest = sha.finish();
-    return hex(digest.data(), digest.size());
+    return sha.finish_hex();
+}
+
+bool is_digest(std::string_view text) {
+    return text.size() == 64 && std::all_of(text.begin(), text.end(), [](char c) {
+               return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f');
+           });
 }
 
 std::string entity_tag(const std::string& digest) {

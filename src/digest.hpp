@@ -15,6 +15,8 @@ class Sha256 {
     void add(std::string_view bytes);
     // The digest of all added; the object is spent.
     std::array<std::uint8_t, 32> finish();
+    // The same in lower-case hex.
+    std::string finish_hex();
 
   private:
     void block(const std::uint8_t* data);
@@ -26,6 +28,8 @@ class Sha256 {
 
 // The digest of `bytes` in lower-case hex.
 std::string sha256_hex(std::string_view bytes);
+// Whether `text` is such a digest: 64 lower-case hex digits, and nothing a path could hold.
+bool is_digest(std::string_view text);
 // A strong validator for HTTP, quotes included: 128 bits of a digest `sha256_hex` gave.
 std::string entity_tag(const std::string& digest);
 

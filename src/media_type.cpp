@@ -96,26 +96,30 @@ std::string content_type(const MediaType& type, bool utf8) {
     return std::string(type.name) + (type.text && utf8 ? "; charset=utf-8" : "");
 }
 
-bool valid_utf8(std::string_view bytes) {
-    for (std::size_t i = 0; i < bytes.size();) {
-        const auto lead = static_cast<unsigned char>(bytes[i]);
-        std::size_t length = lead < 0x80                    ? 1
-                             : lead >= 0xC2 && lead <= 0xDF ? 2
-                             : lead >= 0xE0 && lead <= 0xEF ? 3
-                             : lead >= 0xF0 && lead <= 0xF4 ? 4
-                                                            : 0;
-        if (length == 0 || i + length > bytes.size())
-            return false;
-        for (std::size_t k = 1; k < length; ++k)
-            if ((static_cast<unsigned char>(bytes[i + k]) & 0xC0) != 0x80)
-                return false;
-        const auto second = static_cast<unsigned char>(length > 1 ? bytes[i + 1] : 0);
-        if ((lead == 0xE0 && second < 0xA0) || (lead == 0xED && second > 0x9F) ||
-            (lead == 0xF0 && second < 0x90) || (lead == 0xF4 && second > 0x8F))
-            return false;
-        i += length;
+void Utf8Check::add(std::string_view bytes) {
+    for (std::size_t i = 0; valid_ && i < bytes.size(); ++i) {
+        const auto byte = static_cast<unsigned char>(bytes[i]);
+        if (needed_ > 0) {
+            valid_ = byte >= low_ && byte <= high_;
+            low_ = 0x80, high_ = 0xBF;
+            --needed_;
+        } else if (byte >= 0x80) {
+            // The second byte's range rules out overlong forms, surrogates and past U+10FFFF.
+            needed_ = byte >= 0xC2 && byte <= 0xDF   ? 1
+                      : byte >= 0xE0 && byte <= 0xEF ? 2
+                      : byte >= 0xF0 && byte <= 0xF4 ? 3
+                                                     : 0;
+            valid_ = needed_ > 0;
+            low_ = byte == 0xE0 ? 0xA0 : byte == 0xF0 ? 0x90 : 0x80;
+            high_ = byte == 0xED ? 0x9F : byte == 0xF4 ? 0x8F : 0xBF;
+        }
     }
-    return true;
+}
+
+bool valid_utf8(std::string_view bytes) {
+    Utf8Check check;
+    check.add(bytes);
+    return check.valid();
 }
 
 bool starts_compressed(std::string_view bytes) {

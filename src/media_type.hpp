@@ -17,7 +17,19 @@ struct MediaType {
 MediaType media_type_of(std::string_view relative);
 // The Content-Type: "; charset=utf-8" after a text type whose bytes are valid UTF-8.
 std::string content_type(const MediaType& type, bool utf8);
-// Whether `bytes` are UTF-8 as RFC 3629 has it (no overlong forms, surrogates, or past U+10FFFF).
+// Whether bytes are UTF-8 as RFC 3629 has it (no overlong forms, surrogates, or past
+// U+10FFFF), told a piece at a time: a character may span two pieces.
+class Utf8Check {
+  public:
+    void add(std::string_view bytes);
+    bool valid() const { return valid_ && needed_ == 0; }
+
+  private:
+    bool valid_ = true;
+    int needed_ = 0;                         // continuation bytes still to come
+    unsigned char low_ = 0x80, high_ = 0xBF; // the next continuation byte's range
+};
+// Whether `bytes` are UTF-8, whole.
 bool valid_utf8(std::string_view bytes);
 // Whether `bytes` begin as a compressed format does, whatever the file's name says.
 bool starts_compressed(std::string_view bytes);

@@ -1,6 +1,7 @@
 // The ladder of roads to the header's path, the same on every host.
 #include "output.hpp"
 
+#include <cerrno>
 #include <memory>
 #include <new>
 #include <utility>
@@ -70,8 +71,11 @@ bool Output::commit() {
         placed = placed && copy_into_target();
         break;
     }
-    if (!placed)
+    if (!placed) {
+        const int cause = errno; // what the caller says, past the clean-up
         discard();
+        errno = cause;
+    }
     return placed;
 }
 

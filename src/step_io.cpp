@@ -16,6 +16,14 @@ bool fail(const std::string& file, const std::string& message) {
     return false;
 }
 
+bool fail_because(const std::string& file, const std::string& what) {
+    const int cause = errno;
+    return fail(file, what + ": " + std::strerror(cause));
+}
+
+bool same_version(const platform::InputFacts& a, const platform::InputFacts& b) {
+    return a.id == b.id && a.size == b.size && a.modified == b.modified && a.changed == b.changed;
+}
 
 // A character no build file can carry in a name: control characters (a newline ends a line in
 // every build file there is).
@@ -99,7 +107,8 @@ bool read_whole(const std::string& path, std::string& bytes) {
            fail(path, "could not be read");
 }
 
-bool copy_data(const std::string& path, Input& input, const std::string& object, std::FILE* out) {
+bool copy_data(const std::string& path, Input& input, const std::string& object, std::FILE* out,
+               const Seen& seen, std::uint64_t skip) {
     // Sized to the file (and one byte more, to see it grow) up to 1 MiB: a library of thousands
     // of small files would otherwise clear a megabyte for each.
     const std::uint64_t most = 1 << 20;
@@ -107,11 +116,17 @@ bool copy_data(const std::string& path, Input& input, const std::string& object,
     std::uint64_t copied = 0;
     std::size_t got;
     while ((got = std::fread(block.data(), 1, block.size(), input.file.get())) > 0) {
+        const std::uint64_t before = copied;
         copied += got;
         if (copied > input.facts.size)
             break;
-        if (std::fwrite(block.data(), 1, got, out) != got)
-            return fail(object, "could not be written");
+        // What lies before `skip` is passed over.
+        const std::size_t from = static_cast<std::size_t>(
+            std::min<std::uint64_t>(got, before < skip ? skip - before : 0));
+        if (seen && got > from)
+            seen({block.data() + from, got - from});
+        if (std::fwrite(block.data() + from, 1, got - from, out) != got - from)
+            return fail_because(object, "could not be written");
     }
     if (std::ferror(input.file.get()))
         return fail(path, "could not be read");
@@ -121,12 +136,12 @@ bool copy_data(const std::string& path, Input& input, const std::string& object,
     return true;
 }
 
-bool write_array_text(const std::string& path, Input& input, const std::string& to,
-                      std::FILE* out, const std::string& array, std::string_view line_end,
-                      bool nul_after) {
+bool write_array_text(const std::string& path, Input& input, const std::string& to, std::FILE* out,
+                      const std::string& array, std::string_view line_end, bool nul_after,
+                      const Seen& seen) {
     std::uint64_t read = 0;
-    switch (write_array(input.file.get(), out, array, line_end, input.facts.size, &read,
-                        nul_after)) {
+    switch (write_array(input.file.get(), out, array, line_end, input.facts.size, &read, nul_after,
+                        seen)) {
     case WriteResult::ok:
         return platform::input_unchanged(input.file.get(), input.facts, read) ||
                fail(path, "changed while it was read");
@@ -137,12 +152,12 @@ bool write_array_text(const std::string& path, Input& input, const std::string& 
     case WriteResult::write_failed:
         break;
     }
-    return fail(to, "could not be written");
+    return fail_because(to, "could not be written");
 }
 
 bool put(std::FILE* out, const std::string& bytes, const std::string& path) {
     return std::fwrite(bytes.data(), 1, bytes.size(), out) == bytes.size() ||
-           fail(path, "could not be written");
+           fail_because(path, "could not be written");
 }
 
 bool write_file(const std::string& path, const platform::FileId& input,
@@ -154,13 +169,13 @@ bool write_file(const std::string& path, const platform::FileId& input,
     case Output::Opened::is_input:
         return fail(path, "is the input itself");
     case Output::Opened::failed:
-        return fail(path, "cannot be written");
+        return fail_because(path, "cannot be written");
     case Output::Opened::out_of_memory:
         return fail(path, "out of memory");
     }
     if (!write(out.file()))
         return false;
-    return out.commit() || fail(path, "could not be written");
+    return out.commit() || fail_because(path, "could not be written");
 }
 
 namespace {
@@ -176,11 +191,21 @@ bool is_same_text(const std::string& path, const std::string& text) {
 
 } // namespace
 
-bool write_text(const std::string& path, const std::string& text,
-                const platform::FileId& input) {
+bool write_text(const std::string& path, const std::string& text, const platform::FileId& input) {
     if (is_same_text(path, text))
         return true;
     return write_file(path, input, [&](std::FILE* out) { return put(out, text, path); });
+}
+
+std::vector<std::string> split(const std::string& text, char separator) {
+    std::vector<std::string> fields(1);
+    for (const char c : text) {
+        if (c == separator)
+            fields.emplace_back();
+        else
+            fields.back() += c;
+    }
+    return fields;
 }
 
 std::string folder_of(const std::string& path) {

@@ -11,6 +11,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace vormesta::step {
 
@@ -21,6 +22,11 @@ using File = std::unique_ptr<std::FILE, FileCloser>;
 
 // "vormesta-step: FILE: MESSAGE" on the error stream; false.
 bool fail(const std::string& file, const std::string& message);
+// The same, with the cause errno gives as the system words it: "WHAT: CAUSE".
+bool fail_because(const std::string& file, const std::string& what);
+
+// Whether two looks at a file saw one version of it: the same file, size and times.
+bool same_version(const platform::InputFacts& a, const platform::InputFacts& b);
 
 // A file's header path and array name, by the tool's own rule.
 struct Names {
@@ -41,14 +47,19 @@ struct Input {
 bool open_input(const std::string& path, Input& input);
 // The whole of `path`.
 bool read_whole(const std::string& path, std::string& bytes);
-// Copies exactly the input's size to `out`; fewer or more means it changed while it was read.
-bool copy_data(const std::string& path, Input& input, const std::string& object, std::FILE* out);
+// Shown the bytes of an input as they are read, a block at a time.
+using Seen = std::function<void(std::string_view)>;
+
+// Copies exactly the input's size to `out`, but the first `skip` bytes, showing them to `seen`;
+// fewer or more means it changed while it was read.
+bool copy_data(const std::string& path, Input& input, const std::string& object, std::FILE* out,
+               const Seen& seen = {}, std::uint64_t skip = 0);
 // Writes the input's bytes to `out` as the C array `array` (and a 0 item after them where
 // `nul_after`), each line ended by `line_end`; says what failed, and when the input changed
 // while it was read.
-bool write_array_text(const std::string& path, Input& input, const std::string& to,
-                      std::FILE* out, const std::string& array, std::string_view line_end,
-                      bool nul_after);
+bool write_array_text(const std::string& path, Input& input, const std::string& to, std::FILE* out,
+                      const std::string& array, std::string_view line_end, bool nul_after,
+                      const Seen& seen = {});
 // Writes `bytes` to `out`, or says `path` could not be written.
 bool put(std::FILE* out, const std::string& bytes, const std::string& path);
 
@@ -58,6 +69,9 @@ bool write_file(const std::string& path, const platform::FileId& input,
 // Writes `text` at `path` unless it holds that already.
 bool write_text(const std::string& path, const std::string& text,
                 const platform::FileId& input = platform::FileId{});
+
+// `text` cut at each `separator`: one field more than there are separators.
+std::vector<std::string> split(const std::string& text, char separator);
 
 // The folder part of `path`, with its last separator ('/' or '\\'); empty for a bare name.
 std::string folder_of(const std::string& path);
