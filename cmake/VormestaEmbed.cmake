@@ -543,6 +543,14 @@ function(vormesta_add_library name)
     _vormesta_flags("${arg_TEXT}" "${arg_ALIGN}" "${arg_DECLARE}" "${arg_HIDDEN}" "${arg_ETAG}"
                     "${arg_COMPRESS}" flags)
     string(APPEND settings "folder\t${folder}\t${prefix}\t${flags}\n")
+    # A build folder inside the folder (cmake -B site/build) holds what the build makes, the
+    # library's own outputs among them: the walk leaves it out.
+    _vormesta_below("${folder}" "${CMAKE_BINARY_DIR}" build_inside)
+    if(build_inside)
+      message(STATUS "vormesta: library ${name} leaves out the build folder ${build_inside}/ "
+                     "inside ${folder}")
+      string(APPEND settings "skip\t${CMAKE_BINARY_DIR}\n")
+    endif()
     foreach(pattern IN LISTS arg_PATTERNS)
       string(APPEND settings "pattern\t${pattern}\n")
     endforeach()

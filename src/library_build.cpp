@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <cstring>
 #include <map>
+#include <set>
 #include <vector>
 
 namespace vormesta {
@@ -53,6 +54,7 @@ struct Settings {
     bool gnu_ld = false; // the objects go to GNU ld for Windows
     std::vector<Listed> files;
     std::vector<Folder> folders;
+    std::vector<std::string> skipped;        // folders a walk leaves out: the build's own
     std::map<std::string, std::string> made; // a file's forms made beforehand, by its path
 };
 
@@ -62,7 +64,7 @@ struct Found {
     Flags flags;
     platform::InputFacts facts;
     std::string declaration; // its header's path below the declarations, where declared
-    std::vector<WebForm> forms;
+    WebFacts web;
 };
 
 std::vector<IndexEntry> entries_of(const std::vector<Found>& found) {
@@ -70,17 +72,6 @@ std::vector<IndexEntry> entries_of(const std::vector<Found>& found) {
     for (const Found& file : found)
         entries.push_back(file.entry);
     return entries;
-}
-
-std::vector<std::string> split(const std::string& line, char separator) {
-    std::vector<std::string> fields(1);
-    for (const char c : line) {
-        if (c == separator)
-            fields.emplace_back();
-        else
-            fields.back() += c;
-    }
-    return fields;
 }
 
 bool parse_flags(const std::string& words, Flags& flags, const std::string& path) {
@@ -95,8 +86,9 @@ bool parse_flags(const std::string& words, Flags& flags, const std::string& path
             flags.web.etag = true;
         } else if (Coding coding; coding_named(word, coding)) {
             if (!coding_available(coding))
-                return fail(path, word + " is not in this vormesta-step, which was built without "
-                                         "its library; it compresses with: " +
+                return fail(path, word +
+                                      " is not in this vormesta-step, which was built without "
+                                      "its library; it compresses with: " +
                                       available_codings());
             // A form is sent under its own validator, and the bytes under theirs.
             flags.web.codings |= 1u << static_cast<unsigned>(coding);
@@ -107,8 +99,9 @@ bool parse_flags(const std::string& words, Flags& flags, const std::string& path
                 return fail(path, word + " is no alignment: a power of two up to 4096");
             flags.align = static_cast<std::uint32_t>(align);
         } else if (!word.empty()) {
-            return fail(path, "'" + word + "' is no flag: text, declare, hidden, align=N, etag, "
-                                           "gzip, br or zstd");
+            return fail(path, "'" + word +
+                                  "' is no flag: text, declare, hidden, align=N, etag, "
+                                  "gzip, br or zstd");
         }
     }
     return true;
@@ -139,6 +132,8 @@ bool read_settings(const std::string& path, Settings& settings) {
             *single = words[1];
         } else if (key == "forms" && words.size() == 3) {
             settings.made[words[1]] = words[2];
+        } else if (key == "skip" && words.size() == 2) {
+            settings.skipped.push_back(words[1]);
         } else if (key == "linker" && words.size() == 2 && words[1] == "gnu-ld") {
             settings.gnu_ld = true;
         } else if (key == "file" && words.size() == 4) {
@@ -160,6 +155,8 @@ bool read_settings(const std::string& path, Settings& settings) {
     if (settings.name.empty() || settings.source.empty() || settings.header.empty() ||
         settings.record.empty() || (!settings.probe.empty() && settings.object.empty()))
         return fail(path, "lacks a name, source, header or record (or the object for a probe)");
+    if (!settings.made.empty() && settings.probe.empty())
+        return fail(path, "names forms made beforehand, which go into an object: it lacks a probe");
     return true;
 }
 
@@ -176,9 +173,10 @@ bool inside(const std::string& path, const std::string& root) {
            (path[root.size()] == '/' || root.back() == '/');
 }
 
-// Walks `at` (`below` from the folder's top), in name order, into `found`.
-bool walk(const Folder& folder, const std::string& root, const std::string& at,
-          const std::string& below, std::vector<Found>& found) {
+// Walks `at` (`below` from the folder's top), in name order, into `found`; leaves out the
+// folders `skipped` (by their paths below the top).
+bool walk(const Folder& folder, const std::string& root, const std::vector<std::string>& skipped,
+          const std::string& at, const std::string& below, std::vector<Found>& found) {
     std::vector<platform::FolderEntry> entries;
     if (!platform::list_folder(at, entries))
         return fail(at, std::string("cannot be listed: ") + std::strerror(errno));
@@ -191,7 +189,8 @@ bool walk(const Folder& folder, const std::string& root, const std::string& at,
         const std::string path = at + "/" + entry.name;
         const std::string relative = below + entry.name;
         if (entry.kind == platform::FolderEntry::Kind::folder) {
-            all = walk(folder, root, path, relative + "/", found) && all;
+            if (std::find(skipped.begin(), skipped.end(), relative) == skipped.end())
+                all = walk(folder, root, skipped, path, relative + "/", found) && all;
             continue;
         }
         if (!picked(folder, relative))
@@ -205,13 +204,20 @@ bool walk(const Folder& folder, const std::string& root, const std::string& at,
                 continue;
             }
             if (!inside(target, root)) {
-                all = fail(path, "is a link to " + target + ", outside the folder " +
-                                     folder.path + "; copy the file in or name it on its own");
+                all = fail(path, "is a link to " + target + ", outside the folder " + folder.path +
+                                     "; copy the file in or name it on its own");
                 continue;
             }
         }
-        if (entry.kind == platform::FolderEntry::Kind::other ||
-            !platform::look_at_path(path, file.facts) || !file.facts.is_regular) {
+        if (entry.error != 0) {
+            all = fail(path, std::strerror(entry.error));
+            continue;
+        }
+        if (!platform::look_at_path(path, file.facts)) {
+            all = fail(path, std::strerror(errno));
+            continue;
+        }
+        if (entry.kind == platform::FolderEntry::Kind::other || !file.facts.is_regular) {
             all = fail(path, file.facts.is_directory
                                  ? "is a link to a folder, which is not followed"
                                  : "is a FIFO, socket or device, not a file; nothing was read "
@@ -243,10 +249,21 @@ bool find_files(const Settings& settings, std::vector<Found>& found) {
     }
     for (const Folder& folder : settings.folders) {
         std::string root;
-        if (!platform::resolve_path(folder.path, root))
+        if (!platform::resolve_path(folder.path, root)) {
             all = fail(folder.path, std::string("is no folder: ") + std::strerror(errno));
-        else
-            all = walk(folder, root, folder.path, "", found) && all;
+            continue;
+        }
+        // A build folder inside the folder holds what the build makes, this step's outputs
+        // among them: never the library's.
+        std::vector<std::string> skipped;
+        for (const std::string& path : settings.skipped) {
+            std::string resolved;
+            if (platform::resolve_path(path, resolved) && inside(resolved, root)) {
+                std::replace(resolved.begin(), resolved.end(), '\\', '/');
+                skipped.push_back(resolved.substr(root.size() + (root.back() == '/' ? 0 : 1)));
+            }
+        }
+        all = walk(folder, root, skipped, folder.path, "", found) && all;
     }
     if (!all)
         return false;
@@ -261,9 +278,8 @@ bool find_files(const Settings& settings, std::vector<Found>& found) {
             file.declaration = settings.declarations + "/" + names.header;
         }
     }
-    std::sort(found.begin(), found.end(), [](const Found& a, const Found& b) {
-        return a.entry.relative < b.entry.relative;
-    });
+    std::sort(found.begin(), found.end(),
+              [](const Found& a, const Found& b) { return a.entry.relative < b.entry.relative; });
     std::vector<IndexEntry> entries = entries_of(found);
     std::string refused;
     return sort_entries(settings.name, entries, refused) || fail(settings.name, refused);
@@ -289,13 +305,50 @@ std::string record_of(const Settings& settings, const ObjectTarget& target,
                   target.symbol_prefix + '\0';
     for (const Found& file : found)
         record += file.entry.from + '\0' + file.entry.relative + '\0' + number(file.facts.size) +
-                  number(file.facts.modified) + number(file.facts.changed);
+                  number(file.facts.modified) + number(file.facts.changed) +
+                  number(file.facts.id.volume) + number(file.facts.id.high) +
+                  number(file.facts.id.low);
     return record;
+}
+
+// What the outputs are as the step left them: each one's path, size, times and identity. One
+// gone, or changed by anyone but the step, differs: the step writes it again. Empty where one is
+// gone.
+std::string outputs_as_left(const Settings& settings, const std::vector<Found>& found) {
+    std::vector<std::string> paths{settings.source, settings.header,
+                                   folder_of(settings.header) + "files.hpp"};
+    if (!settings.probe.empty())
+        paths.push_back(settings.object);
+    for (const Found& file : found)
+        if (!file.declaration.empty())
+            paths.push_back(file.declaration);
+    std::string outputs;
+    for (const std::string& path : paths) {
+        platform::InputFacts facts;
+        if (!platform::look_at_path(path, facts))
+            return "";
+        outputs += path + '\0' + number(facts.size) + number(facts.modified) +
+                   number(facts.changed) + number(facts.id.volume) + number(facts.id.high) +
+                   number(facts.id.low);
+    }
+    return outputs;
 }
 
 bool exists(const std::string& path) {
     platform::InputFacts facts;
     return platform::look_at_path(path, facts);
+}
+
+// What a killed run left in the outputs' folders (and the cache's): temporaries no run holds.
+void remove_leftovers(const Settings& settings) {
+    std::set<std::string> folders{settings.record + ".forms/"};
+    for (const std::string* output :
+         {&settings.object, &settings.source, &settings.header, &settings.record})
+        if (!output->empty())
+            folders.insert(folder_of(*output));
+    for (const std::string& folder : folders)
+        platform::remove_abandoned_temporaries(
+            folder.empty() ? "." : folder.substr(0, std::max<std::size_t>(folder.size() - 1, 1)));
 }
 
 // The declared files' headers, and the record of them: a header whose file has gone is removed,
@@ -319,29 +372,50 @@ bool write_declarations(const Settings& settings, const std::vector<Found>& foun
     }
     for (const std::string& path : split(before, '\0'))
         if (!path.empty() && now.find(path + '\0') == std::string::npos)
-            std::remove(path.c_str());
+            platform::remove_path(path);
     return write_text(list, now);
 }
 
-// Whether the opened input is the size the walk saw.
-bool same_as_walked(const Found& file, const Input& input) {
-    return input.facts.size == file.facts.size ||
-           fail(file.entry.from, "changed while it was read");
+// How bytes read from an input go into an output, shown to `seen` as they pass, all but the first
+// `skip`: copied (the object road) or as an array's text (the header road).
+using PutBytes = std::function<bool(const std::string& path, Input& input, const Seen& seen,
+                                    std::uint64_t skip)>;
+
+// The file's bytes, from the version the walk saw, shown to be the bytes its facts were learnt
+// of as they pass. Anything found untrue is forgotten, so that the next build learns it again.
+bool copy_file(const Settings& settings, const Found& file, const PutBytes& put_bytes) {
+    Input input;
+    ByteWatch watch(!file.web.bytes.digest.empty());
+    const bool copied =
+        open_input(file.entry.from, input) &&
+        (same_version(input.facts, file.facts) ||
+         fail(file.entry.from, "changed while it was read")) &&
+        put_bytes(
+            file.entry.from, input, [&](std::string_view bytes) { watch.add(bytes); }, 0) &&
+        bytes_as_learnt(file.entry.from, file.web, watch.finish());
+    if (!copied)
+        forget_learnt(settings.record, file.entry.from, file.web.bytes.digest);
+    return copied;
 }
 
-// The file's bytes, copied after a check that it is the file the walk saw.
-bool copy_file(const Found& file, const std::string& to, std::FILE* out) {
+// A compressed form, shown to be the one that was made (its size and digest) as it passes; a form
+// of the step's cache that is not is removed, and made again by the next build.
+bool copy_form(const Settings& settings, const Found& file, const WebForm& form,
+               const PutBytes& put_bytes) {
     Input input;
-    return open_input(file.entry.from, input) && same_as_walked(file, input) &&
-           copy_data(file.entry.from, input, to, out);
-}
-
-// A compressed form, from the step's cache.
-bool copy_form(const WebForm& form, const std::string& to, std::FILE* out) {
-    Input input;
-    return open_input(form.path, input) &&
-           (input.facts.size == form.size || fail(form.path, "changed while it was read")) &&
-           copy_data(form.path, input, to, out);
+    Sha256 sha;
+    const bool copied =
+        open_input(form.path, input) &&
+        (input.facts.size == form.skip + form.size ||
+         fail(form.path, "is not the form it was made as")) &&
+        put_bytes(
+            form.path, input, [&](std::string_view bytes) { sha.add(bytes); }, form.skip) &&
+        (sha.finish_hex() == form.digest || fail(form.path, "is not the form it was made as"));
+    if (!copied && form.skip == 0) {
+        platform::remove_path(form.path);
+        forget_learnt(settings.record, file.entry.from, file.web.bytes.digest);
+    }
+    return copied;
 }
 
 std::uint64_t align_up(std::uint64_t value, std::uint32_t alignment) {
@@ -350,8 +424,7 @@ std::uint64_t align_up(std::uint64_t value, std::uint32_t alignment) {
 
 // The object road: every file's bytes in one object, each at its alignment, behind the
 // library's symbol (and its own array, where declared).
-bool write_object(const Settings& settings, const ObjectTarget& target,
-                  std::vector<Found>& found) {
+bool write_object(const Settings& settings, const ObjectTarget& target, std::vector<Found>& found) {
     std::vector<ObjectSymbol> symbols{{library_data_symbol(settings.name), 0, 0}};
     std::uint64_t size = 0;
     std::uint32_t alignment = 1;
@@ -366,7 +439,7 @@ bool write_object(const Settings& settings, const ObjectTarget& target,
     }
     // The compressed forms after all the files, reached like them.
     for (Found& file : found)
-        for (const WebForm& form : file.forms) {
+        for (const WebForm& form : file.web.forms) {
             file.entry.forms.push_back(
                 {coding_name(form.coding), symbols[0].name, size, form.size, form.etag});
             size += form.size;
@@ -379,23 +452,27 @@ bool write_object(const Settings& settings, const ObjectTarget& target,
         return fail(settings.name, refused);
     const std::string& object = settings.object;
     return write_file(object, platform::FileId{}, [&](std::FILE* out) {
+        const PutBytes copy = [&](const std::string& path, Input& input, const Seen& seen,
+                                  std::uint64_t skip) {
+            return copy_data(path, input, object, out, seen, skip);
+        };
         std::uint64_t at = 0;
         if (!put(out, layout.before, object))
             return false;
         for (const Found& file : found) {
             const std::uint64_t bound = array_size(file.entry.size, file.entry.text);
             if (!put(out, std::string(file.entry.offset - at, '\0'), object) ||
-                !copy_file(file, object, out) ||
+                !copy_file(settings, file, copy) ||
                 !put(out, std::string(bound - file.entry.size, '\0'), object))
                 return false;
             at = file.entry.offset + bound;
         }
         for (const Found& file : found)
-            for (std::size_t i = 0; i < file.forms.size(); ++i) {
+            for (std::size_t i = 0; i < file.web.forms.size(); ++i) {
                 if (!put(out, std::string(file.entry.forms[i].offset - at, '\0'), object) ||
-                    !copy_form(file.forms[i], object, out))
+                    !copy_form(settings, file, file.web.forms[i], copy))
                     return false;
-                at = file.entry.forms[i].offset + file.forms[i].size;
+                at = file.entry.forms[i].offset + file.web.forms[i].size;
             }
         return put(out, std::string(size - at, '\0'), object) && put(out, layout.after, object);
     });
@@ -404,11 +481,12 @@ bool write_object(const Settings& settings, const ObjectTarget& target,
 // The header road: the bytes compiled from the index's own source, where no object can be
 // written like the compiler's. Alignment and a text file's NUL as on the object road.
 bool write_source_with_data(const Settings& settings, std::vector<Found>& found) {
-    const std::string start = index_source_includes(settings.name) +
-                        "#if defined(_MSC_VER)\n#define VORMESTA_ALIGNED(n) __declspec(align(n))\n"
-                        "#elif defined(__GNUC__)\n"
-                        "#define VORMESTA_ALIGNED(n) __attribute__((aligned(n)))\n"
-                        "#else\n#define VORMESTA_ALIGNED(n)\n#endif\n";
+    const std::string start =
+        index_source_includes(settings.name) +
+        "#if defined(_MSC_VER)\n#define VORMESTA_ALIGNED(n) __declspec(align(n))\n"
+        "#elif defined(__GNUC__)\n"
+        "#define VORMESTA_ALIGNED(n) __attribute__((aligned(n)))\n"
+        "#else\n#define VORMESTA_ALIGNED(n)\n#endif\n";
     const std::string& source = settings.source;
     return write_file(source, platform::FileId{}, [&](std::FILE* out) {
         if (!put(out, start, source))
@@ -419,20 +497,24 @@ bool write_source_with_data(const Settings& settings, std::vector<Found>& found)
             entry.symbol = declared ? entry.array : "vormesta_file_" + std::to_string(i);
             const std::string linkage =
                 declared ? "#ifdef __cplusplus\nextern \"C\"\n#endif\n" : "static ";
-            Input input;
-            if (!put(out, linkage + "VORMESTA_ALIGNED(" + std::to_string(found[i].flags.align) +
-                              ") ",
+            // As an array of that name, with a NUL after the bytes where asked.
+            auto as_array = [&](const std::string& array, bool nul_after) -> PutBytes {
+                return [&, array, nul_after](const std::string& path, Input& input,
+                                             const Seen& seen, std::uint64_t) {
+                    return write_array_text(path, input, source, out, array, "\n", nul_after, seen);
+                };
+            };
+            if (!put(out,
+                     linkage + "VORMESTA_ALIGNED(" + std::to_string(found[i].flags.align) + ") ",
                      source) ||
-                !open_input(entry.from, input) || !same_as_walked(found[i], input) ||
-                !write_array_text(entry.from, input, source, out, entry.symbol, "\n",
-                                  array_size(entry.size, entry.text) > entry.size))
+                !copy_file(settings, found[i],
+                           as_array(entry.symbol, array_size(entry.size, entry.text) > entry.size)))
                 return false;
-            for (const WebForm& form : found[i].forms) {
-                const std::string array = "vormesta_form_" + std::to_string(i) + "_" +
-                                          std::to_string(entry.forms.size());
-                Input kept;
-                if (!put(out, "static ", source) || !open_input(form.path, kept) ||
-                    !write_array_text(form.path, kept, source, out, array, "\n", false))
+            for (const WebForm& form : found[i].web.forms) {
+                const std::string array =
+                    "vormesta_form_" + std::to_string(i) + "_" + std::to_string(entry.forms.size());
+                if (!put(out, "static ", source) ||
+                    !copy_form(settings, found[i], form, as_array(array, false)))
                     return false;
                 entry.forms.push_back({coding_name(form.coding), array, 0, form.size, form.etag});
             }
@@ -456,7 +538,7 @@ bool add_web_facts(const Settings& settings, std::vector<Found>& found) {
     for (std::size_t i = 0; i < found.size(); ++i) {
         found[i].entry.type = facts[i].type;
         found[i].entry.etag = facts[i].etag;
-        found[i].forms = facts[i].forms;
+        found[i].web = facts[i];
     }
     return true;
 }
@@ -482,14 +564,15 @@ int library_command(const std::string& path, const std::vector<std::string>& lin
         !find_files(settings, found))
         return 1;
     target.gnu_ld = settings.gnu_ld;
+    remove_leftovers(settings);
     const std::string record = record_of(settings, target, found);
+    const std::string outputs = outputs_as_left(settings, found);
     std::string before;
-    const bool made = exists(settings.source) && exists(settings.header) &&
-                      (settings.probe.empty() || exists(settings.object));
-    if (made && exists(settings.record) && read_whole(settings.record, before) && before == record)
+    if (!outputs.empty() && exists(settings.record) && read_whole(settings.record, before) &&
+        before == record + outputs)
         return 0;
     // The record goes first, so that a failure below leaves none and the next build tries again.
-    std::remove(settings.record.c_str());
+    platform::remove_path(settings.record);
     for (const std::string* output :
          {&settings.object, &settings.source, &settings.header, &settings.record})
         if (!output->empty() && !platform::make_folders(folder_of(*output)))
@@ -501,7 +584,8 @@ int library_command(const std::string& path, const std::vector<std::string>& lin
     if (written && !settings.probe.empty())
         written = write_text(settings.source, index_source(settings.name, entries_of(found)));
     written = written && write_index_headers(settings.name, settings.header) &&
-              write_declarations(settings, found) && write_text(settings.record, record);
+              write_declarations(settings, found) &&
+              write_text(settings.record, record + outputs_as_left(settings, found));
     return written ? 0 : 1;
 }
 

@@ -91,9 +91,6 @@ bool resolve_path(const std::string& path, std::string& resolved);
 
 // Removes the file at `path`; false, with errno set, when it cannot be.
 bool remove_path(const std::string& path);
-// Puts the file at `from` in the place of `to`, replacing it; false, with errno set, when the
-// system refuses.
-bool rename_path(const std::string& from, const std::string& to);
 // Removes the temporaries in `folder` that a run left when it was killed (a run still writing
 // one holds it, and it is left alone); how many were removed.
 std::size_t remove_abandoned_temporaries(const std::string& folder);

@@ -285,10 +285,6 @@ bool remove_path(const std::string& path) {
     return unlink(path.c_str()) == 0;
 }
 
-bool rename_path(const std::string& from, const std::string& to) {
-    return rename(from.c_str(), to.c_str()) == 0;
-}
-
 std::size_t remove_abandoned_temporaries(const std::string& folder) {
     std::vector<FolderEntry> entries;
     std::size_t removed = 0;

@@ -406,14 +406,6 @@ bool remove_path(const std::string& path) {
     return false;
 }
 
-bool rename_path(const std::string& from, const std::string& to) {
-    if (MoveFileExW(system_path(from.c_str()).c_str(), system_path(to.c_str()).c_str(),
-                    MOVEFILE_REPLACE_EXISTING))
-        return true;
-    errno = errno_of_last_error();
-    return false;
-}
-
 std::size_t remove_abandoned_temporaries(const std::string& folder) {
     std::vector<FolderEntry> entries;
     std::size_t removed = 0;

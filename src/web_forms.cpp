@@ -1,133 +1,344 @@
 #include "web_forms.hpp"
 
-#include "digest.hpp"
-#include "media_type.hpp"
+#include "output.hpp"
 #include "step_io.hpp"
 
 #include <algorithm>
 #include <atomic>
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
+#include <functional>
 #include <map>
+#include <memory>
 #include <set>
 #include <thread>
 
 namespace vormesta {
+
+void ByteWatch::add(std::string_view bytes) {
+    if (start_.size() < 16)
+        start_.append(bytes.substr(0, 16 - start_.size()));
+    utf8_.add(bytes);
+    if (digest_)
+        sha_.add(bytes);
+}
+
+ByteFacts ByteWatch::finish() {
+    return {utf8_.valid(), starts_compressed(start_), digest_ ? sha_.finish_hex() : ""};
+}
+
+bool bytes_as_learnt(const std::string& from, const WebFacts& facts, const ByteFacts& seen) {
+    const ByteFacts& learnt = facts.bytes;
+    const bool same = (learnt.digest.empty() || seen.digest == learnt.digest) &&
+                      (!facts.check_utf8 || seen.utf8 == learnt.utf8) &&
+                      (!facts.check_start || seen.starts_compressed == learnt.starts_compressed);
+    return same || step::fail(from, "changed while it was read");
+}
+
 namespace {
 
 using namespace step;
 
-// What was learnt of a file's bytes, kept in "<cache>.files" under its path, size and times.
-struct Learnt {
-    bool utf8 = false;
-    bool starts_compressed = false;
-    std::string digest; // empty where no one asked
+// What was learnt of a form: kept (smaller than the bytes), with its size and digest, or not.
+struct LearntForm {
+    Coding coding = Coding::gzip;
+    bool kept = false;
+    std::uint64_t size = 0;
+    std::string digest;
 };
 
+// What was learnt of a file's bytes, kept in "<cache>.files" under its path and version.
+struct Learnt {
+    ByteFacts bytes;
+    std::vector<LearntForm> forms;
+};
+
+constexpr char learnt_heading[] = "vormesta-learnt 2";
+
+// The version of the file a fact was learnt of: its size, times and identity, then its path.
 std::string key_of(const WebInput& input) {
-    return input.from + '\t' + std::to_string(input.facts.size) + '\t' +
-           std::to_string(input.facts.modified) + '\t' + std::to_string(input.facts.changed);
+    const platform::InputFacts& facts = input.facts;
+    std::string key;
+    for (const std::uint64_t number :
+         {facts.size, facts.modified, facts.changed, facts.id.volume, facts.id.high, facts.id.low})
+        key += std::to_string(number) + '\t';
+    return key + input.from;
+}
+
+std::string forms_field(const std::vector<LearntForm>& forms) {
+    std::string field;
+    for (const LearntForm& form : forms)
+        field += (field.empty() ? "" : ",") + std::string(coding_name(form.coding)) + ':' +
+                 (form.kept ? std::to_string(form.size) + ':' + form.digest : "-");
+    return field;
+}
+
+bool parse_forms(const std::string& field, std::vector<LearntForm>& forms) {
+    if (field.empty())
+        return true;
+    for (const std::string& item : split(field, ',')) {
+        const std::vector<std::string> parts = split(item, ':');
+        LearntForm form;
+        if (!coding_named(parts[0], form.coding))
+            return false;
+        if (parts.size() == 2 && parts[1] == "-") {
+            forms.push_back(form);
+            continue;
+        }
+        if (parts.size() != 3 || parts[1].empty() || parts[1].size() > 19 ||
+            parts[1].find_first_not_of("0123456789") != std::string::npos || !is_digest(parts[2]))
+            return false;
+        form.kept = true;
+        form.size = std::stoull(parts[1]);
+        form.digest = parts[2];
+        forms.push_back(form);
+    }
+    return true;
+}
+
+// Where the field after the `count`th tab of `line` begins; it has that many.
+std::size_t after_tabs(const std::string& line, int count) {
+    std::size_t at = 0;
+    while (count-- > 0)
+        at = line.find('\t', at) + 1;
+    return at;
 }
 
 // A line per file, ended by a NUL (a path may hold a line end): utf8 and starts-compressed (0 or
-// 1), the digest, and last the key (a path may hold a tab), by tabs.
+// 1), the digest, the forms, and last the key (a path may hold a tab), by tabs. A file that does
+// not parse whole is taken for nothing: a digest is a path in the cache, and must be one.
 std::map<std::string, Learnt> read_learnt(const std::string& path) {
-    std::map<std::string, Learnt> learnt;
     platform::InputFacts facts;
     std::string text;
     if (path.empty() || !platform::look_at_path(path, facts) || !read_whole(path, text))
-        return learnt;
-    for (std::size_t at = 0, end; at < text.size(); at = end + 1) {
-        end = std::min(text.find('\0', at), text.size());
-        const std::string line = text.substr(at, end - at);
-        const std::size_t tab = line.find('\t', 4);
-        if (line.size() > 4 && line[1] == '\t' && line[3] == '\t' && tab != std::string::npos)
-            learnt[line.substr(tab + 1)] = {line[0] == '1', line[2] == '1',
-                                            line.substr(4, tab - 4)};
+        return {};
+    const std::vector<std::string> lines = split(text, '\0');
+    if (lines.front() != learnt_heading || !lines.back().empty())
+        return {};
+    std::map<std::string, Learnt> learnt;
+    for (std::size_t i = 1; i + 1 < lines.size(); ++i) {
+        const std::vector<std::string> fields = split(lines[i], '\t');
+        if (fields.size() < 11)
+            return {};
+        Learnt file;
+        const bool flags =
+            (fields[0] == "0" || fields[0] == "1") && (fields[1] == "0" || fields[1] == "1");
+        file.bytes = {fields[0] == "1", fields[1] == "1", fields[2]};
+        if (!flags || (!fields[2].empty() && !is_digest(fields[2])) ||
+            !parse_forms(fields[3], file.forms) || (!file.forms.empty() && fields[2].empty()))
+            return {};
+        learnt[lines[i].substr(after_tabs(lines[i], 4))] = file;
     }
     return learnt;
 }
 
 struct Work {
-    const WebInput* input;
+    const WebInput* input = nullptr;
+    WebFacts* facts = nullptr;
     MediaType type;
     Learnt learnt;
-    bool known = false; // `learnt` holds all that is asked
-    WebFacts* facts;
-    std::vector<std::pair<std::string, std::string>> fresh; // forms made here: path, bytes
-    std::vector<std::string> forms; // every form's file, kept whether sent or not
+    bool known = false; // `learnt` holds the bytes' facts, as a claim to be checked when used
+    // Forms learnt before, by the digest of the bytes they came from.
+    const std::map<std::string, const std::vector<LearntForm>*>* by_digest = nullptr;
     bool failed = false;
-    std::string message; // where the failure was not said already
 };
 
 bool wants_forms(const Work& work) {
     return work.input->ask.codings != 0 && !work.type.compressed;
 }
 
+bool asks(const WebAsk& ask, Coding coding) {
+    return (ask.codings & (1u << static_cast<unsigned>(coding))) != 0;
+}
+
 std::string form_path(const std::string& cache, const std::string& digest, Coding coding) {
     return cache + ".forms/" + digest + "." + coding_name(coding);
+}
+
+// A form on its way to its file: made by its compressor, counted and hashed as it is written.
+struct Making {
+    Coding coding;
+    std::string path;
+    std::unique_ptr<Compressor> compressor;
+    Output out;
+    std::string pending; // made, not written yet
+    Sha256 sha;
+    std::uint64_t size = 0;
+};
+
+bool write_pending(Making& form, bool all) {
+    if (!all && form.pending.size() < (1u << 20))
+        return true;
+    form.sha.add(form.pending);
+    form.size += form.pending.size();
+    const bool written = put(form.out.file(), form.pending, form.path);
+    form.pending.clear();
+    return written;
+}
+
+// Reads `from` once, to its end: its bytes go past `watch` and into each of `forms`. The file
+// must be the version the walk saw, `walked`, and stay so while it is read.
+bool read_once(const std::string& from, const platform::InputFacts& walked, ByteWatch& watch,
+               std::vector<std::unique_ptr<Making>>& forms) {
+    Input input;
+    if (!open_input(from, input))
+        return false;
+    if (!same_version(input.facts, walked))
+        return fail(from, "changed while it was read");
+    std::vector<char> block(
+        static_cast<std::size_t>(std::min<std::uint64_t>(walked.size + 1, 1u << 18)));
+    std::uint64_t read = 0;
+    for (;;) {
+        const std::size_t got = std::fread(block.data(), 1, block.size(), input.file.get());
+        read += got;
+        if (read > walked.size)
+            return fail(from, "changed while it was read");
+        const std::string_view bytes(block.data(), got);
+        const bool last = got < block.size();
+        watch.add(bytes);
+        for (const auto& form : forms) {
+            if (!form->compressor->add(bytes, last, form->pending))
+                return fail(from, std::string("cannot be compressed with ") +
+                                      coding_name(form->coding) + " (out of memory)");
+            if (!write_pending(*form, false))
+                return false;
+        }
+        if (last)
+            break;
+    }
+    if (std::ferror(input.file.get()))
+        return fail(from, "could not be read");
+    return (read == walked.size &&
+            platform::input_unchanged(input.file.get(), input.facts, read)) ||
+           fail(from, "changed while it was read");
+}
+
+// Compresses the file at `from`, the version `walked` whose bytes hashed to `digest`, in each of
+// `codings`, the form at `path_of(coding)` after `lead`: the forms come from the bytes of the
+// read that hashes them again. A form not smaller than the bytes is not kept (nor written).
+bool compress_file(const std::string& from, const platform::InputFacts& walked,
+                   const std::string& digest, const std::vector<Coding>& codings,
+                   const std::function<std::string(Coding)>& path_of, const std::string& lead,
+                   std::vector<LearntForm>& made) {
+    std::vector<std::unique_ptr<Making>> forms;
+    for (const Coding coding : codings) {
+        auto form = std::make_unique<Making>();
+        form->coding = coding;
+        form->path = path_of(coding);
+        form->compressor = start_compressing(coding, walked.size);
+        if (!form->compressor)
+            return fail(from, std::string("cannot be compressed with ") + coding_name(coding) +
+                                  " (out of memory)");
+        if (form->out.open(form->path.c_str(), platform::FileId{}) != Output::Opened::ok)
+            return fail_because(form->path, "cannot be written");
+        if (!put(form->out.file(), lead, form->path))
+            return false;
+        forms.push_back(std::move(form));
+    }
+    ByteWatch watch(true);
+    if (!read_once(from, walked, watch, forms))
+        return false;
+    if (watch.finish().digest != digest)
+        return fail(from, "changed while it was read");
+    for (const auto& form : forms) {
+        if (!write_pending(*form, true))
+            return false;
+        LearntForm learnt{form->coding, form->size < walked.size, form->size,
+                          form->sha.finish_hex()};
+        if (learnt.kept && !form->out.commit())
+            return fail_because(form->path, "could not be written");
+        made.push_back(learnt);
+    }
+    return true;
+}
+
+// The forms of a file whose bytes are known: learnt of them before (under this version, or under
+// their digest: a copy, a touched file) or made now.
+bool find_forms(const std::string& cache, Work& work) {
+    const WebInput& input = *work.input;
+    std::vector<LearntForm> forms;
+    std::vector<Coding> missing;
+    for (const Coding coding : codings) {
+        if (!asks(input.ask, coding))
+            continue;
+        auto learnt = [&](const std::vector<LearntForm>* from) -> const LearntForm* {
+            if (!from)
+                return nullptr;
+            const auto found = std::find_if(from->begin(), from->end(), [&](const LearntForm& f) {
+                return f.coding == coding;
+            });
+            return found == from->end() ? nullptr : &*found;
+        };
+        const auto same_bytes = work.by_digest->find(work.learnt.bytes.digest);
+        const LearntForm* had = learnt(&work.learnt.forms);
+        had =
+            had ? had : learnt(same_bytes == work.by_digest->end() ? nullptr : same_bytes->second);
+        if (had)
+            forms.push_back(*had);
+        else
+            missing.push_back(coding);
+    }
+    const std::string& digest = work.learnt.bytes.digest;
+    if (!missing.empty() &&
+        !compress_file(
+            input.from, input.facts, digest, missing,
+            [&](Coding coding) { return form_path(cache, digest, coding); }, "", forms))
+        return false;
+    std::sort(forms.begin(), forms.end(),
+              [](const LearntForm& a, const LearntForm& b) { return a.coding < b.coding; });
+    work.learnt.forms = forms;
+    return true;
+}
+
+// The forms a step per file made beforehand (`write_forms`): each must say it came from these
+// bytes; its own digest is taken as it is read.
+bool take_made_forms(Work& work) {
+    const WebInput& input = *work.input;
+    for (const Coding coding : codings) {
+        if (!asks(input.ask, coding))
+            continue;
+        WebForm form{coding, input.made + "." + coding_name(coding), 65, 0, {}, {}};
+        Input made;
+        std::string lead(65, '\0');
+        if (!open_input(form.path, made))
+            return false;
+        if (made.facts.size < 65 ||
+            std::fread(&lead[0], 1, lead.size(), made.file.get()) != lead.size() ||
+            lead != work.learnt.bytes.digest + '\n')
+            return fail(form.path, "was not made from the bytes of " + input.from);
+        Sha256 sha;
+        std::vector<char> block(1u << 16);
+        std::size_t got;
+        while ((got = std::fread(block.data(), 1, block.size(), made.file.get())) > 0) {
+            sha.add({block.data(), got});
+            form.size += got;
+        }
+        if (std::ferror(made.file.get()) || form.size != made.facts.size - 65)
+            return fail(form.path, "could not be read");
+        if (form.size == 0) // not worth keeping, said the step that made it
+            continue;
+        form.digest = sha.finish_hex();
+        form.etag = entity_tag(form.digest);
+        work.facts->forms.push_back(form);
+    }
+    return true;
 }
 
 // Reads what it must of one file and makes its forms: on a thread of its own.
 void learn(const std::string& cache, Work& work) {
     const WebInput& input = *work.input;
-    std::string bytes;
-    auto read = [&]() {
-        if (!bytes.empty() || input.facts.size == 0)
-            return true;
-        work.failed = !read_whole(input.from, bytes);
-        if (!work.failed && bytes.size() != input.facts.size)
-            work.failed = true, work.message = "changed while it was read";
-        return !work.failed;
-    };
     if (!work.known) {
-        if (!read())
-            return;
-        work.learnt.utf8 = valid_utf8(bytes);
-        work.learnt.starts_compressed = starts_compressed(bytes);
-        if (input.ask.etag || input.ask.codings)
-            work.learnt.digest = sha256_hex(bytes);
+        ByteWatch watch(input.ask.etag || input.ask.codings);
+        std::vector<std::unique_ptr<Making>> none;
+        if (!read_once(input.from, input.facts, watch, none))
+            return void(work.failed = true);
+        work.learnt = {watch.finish(), {}};
     }
-    if (input.ask.etag)
-        work.facts->etag = entity_tag(work.learnt.digest);
-    if (!wants_forms(work) || work.learnt.starts_compressed)
-        return;
-    for (const Coding coding : codings) {
-        if (!(input.ask.codings & (1u << static_cast<unsigned>(coding))))
-            continue;
-        const bool premade = !input.made.empty();
-        WebForm form{coding,
-                     premade ? input.made + "." + coding_name(coding)
-                             : form_path(cache, work.learnt.digest, coding),
-                     0,
-                     {}};
-        std::string made;
-        platform::InputFacts kept;
-        if (premade) {
-            if (!read_whole(form.path, made))
-                return void(work.failed = true);
-            if (made.empty()) // not worth keeping, said the step that made it
-                continue;
-        } else if (platform::look_at_path(form.path, kept) && kept.is_regular) {
-            if (!read_whole(form.path, made))
-                return void(work.failed = true);
-        } else if (!read()) {
-            return;
-        } else if (!compress(coding, bytes, made)) {
-            work.failed = true;
-            work.message = std::string("cannot be compressed with ") + coding_name(coding) +
-                           " (out of memory)";
-            return;
-        } else {
-            work.fresh.emplace_back(form.path, made);
-        }
-        form.size = made.size();
-        form.etag = entity_tag(sha256_hex(made));
-        if (!premade)
-            work.forms.push_back(form.path);
-        work.facts->forms.push_back(form);
-    }
+    const bool forms =
+        wants_forms(work) && !work.learnt.bytes.starts_compressed && input.facts.size > 0;
+    if (!forms || !input.made.empty())
+        work.learnt.forms.clear();
+    if (forms)
+        work.failed = !(input.made.empty() ? find_forms(cache, work) : take_made_forms(work));
 }
 
 // Each work on the cores there are.
@@ -147,52 +358,79 @@ void learn_all(const std::string& cache, std::vector<Work*>& works) {
         thread.join();
 }
 
-// Writes the new forms and the learnt facts, and removes forms no file has any more.
-bool keep(const std::string& cache, std::vector<Work>& works) {
-    if (cache.empty())
-        return true;
+// Writes what was learnt of the files that were read without fault, and removes from the cache
+// every form no file has any more (and what a killed step left there).
+bool keep(const std::string& cache, const std::vector<Work>& works) {
     const std::string folder = cache + ".forms";
-    const bool fresh = std::any_of(works.begin(), works.end(),
-                                   [](const Work& work) { return !work.fresh.empty(); });
-    if (fresh && !platform::make_folders(folder))
-        return fail(folder, std::string("cannot be made: ") + std::strerror(errno));
-    std::string learnt;
+    std::string learnt = std::string(learnt_heading) + '\0';
     std::set<std::string> used;
-    for (Work& work : works) {
-        learnt += std::string(work.learnt.utf8 ? "1" : "0") + '\t' +
-                  (work.learnt.starts_compressed ? "1" : "0") + '\t' + work.learnt.digest + '\t' +
-                  key_of(*work.input) + '\0';
-        for (const std::string& path : work.forms)
-            used.insert(path.substr(folder.size() + 1));
-        for (const auto& [path, bytes] : work.fresh)
-            if (!write_text(path, bytes))
-                return false;
+    for (const Work& work : works) {
+        if (work.failed) // learnt again next time
+            continue;
+        const ByteFacts& bytes = work.learnt.bytes;
+        learnt += std::string(bytes.utf8 ? "1" : "0") + '\t' +
+                  (bytes.starts_compressed ? "1" : "0") + '\t' + bytes.digest + '\t' +
+                  forms_field(work.learnt.forms) + '\t' + key_of(*work.input) + '\0';
+        for (const LearntForm& form : work.learnt.forms)
+            if (form.kept)
+                used.insert(bytes.digest + "." + coding_name(form.coding));
     }
     std::vector<platform::FolderEntry> entries;
     if (platform::list_folder(folder, entries))
         for (const platform::FolderEntry& entry : entries)
             if (!used.count(entry.name))
-                std::remove((folder + "/" + entry.name).c_str());
+                platform::remove_path(folder + "/" + entry.name);
     return write_text(cache + ".files", learnt);
 }
 
 } // namespace
 
+void forget_learnt(const std::string& cache, const std::string& from, const std::string& digest) {
+    if (cache.empty())
+        return;
+    std::string kept = std::string(learnt_heading) + '\0';
+    std::string text;
+    platform::InputFacts facts;
+    if (!platform::look_at_path(cache + ".files", facts) || !read_whole(cache + ".files", text))
+        return;
+    for (const std::string& line : split(text, '\0')) {
+        const std::vector<std::string> fields = split(line, '\t');
+        // The path follows the four fields and the six numbers of the version.
+        const bool other = fields.size() >= 11 && fields[2] != digest &&
+                           line.compare(after_tabs(line, 10), std::string::npos, from) != 0;
+        if (other)
+            kept += line + '\0';
+    }
+    write_text(cache + ".files", kept);
+}
+
 bool write_forms(const std::string& from, const std::string& relative, unsigned asked,
                  const std::string& made) {
-    std::string bytes;
-    if (!read_whole(from, bytes))
+    platform::InputFacts walked;
+    if (!platform::look_at_path(from, walked))
+        return fail_because(from, "cannot be looked at");
+    ByteWatch watch(true);
+    std::vector<std::unique_ptr<Making>> none;
+    if (!read_once(from, walked, watch, none))
         return false;
-    const bool worth = !bytes.empty() && !media_type_of(relative).compressed &&
-                       !starts_compressed(bytes);
-    for (const Coding coding : codings) {
-        if (!(asked & (1u << static_cast<unsigned>(coding))))
-            continue;
-        std::string form;
-        if (worth && !compress(coding, bytes, form))
-            return fail(from, std::string("cannot be compressed with ") + coding_name(coding) +
-                                  " (out of memory)");
-        if (!write_text(made + "." + coding_name(coding), form.size() < bytes.size() ? form : ""))
+    const ByteFacts bytes = watch.finish();
+    const std::string lead = bytes.digest + '\n';
+    const bool worth =
+        walked.size > 0 && !media_type_of(relative).compressed && !bytes.starts_compressed;
+    std::vector<Coding> wanted;
+    for (const Coding coding : codings)
+        if (asks({asked, false}, coding))
+            wanted.push_back(coding);
+    std::vector<LearntForm> forms;
+    auto path_of = [&](Coding coding) { return made + "." + coding_name(coding); };
+    if (worth && !compress_file(from, walked, bytes.digest, wanted, path_of, lead, forms))
+        return false;
+    // A form not worth keeping is the lead alone.
+    for (const Coding coding : wanted) {
+        const bool kept = std::any_of(forms.begin(), forms.end(), [&](const LearntForm& form) {
+            return form.coding == coding && form.kept;
+        });
+        if (!kept && !write_text(path_of(coding), lead))
             return false;
     }
     return true;
@@ -202,8 +440,13 @@ bool make_web_facts(const std::string& cache, const std::vector<WebInput>& input
                     std::vector<WebFacts>& facts) {
     facts.assign(inputs.size(), {});
     const std::map<std::string, Learnt> learnt = read_learnt(cache.empty() ? "" : cache + ".files");
+    std::map<std::string, const std::vector<LearntForm>*> by_digest;
+    for (const auto& [key, file] : learnt)
+        if (!file.forms.empty())
+            by_digest[file.bytes.digest] = &file.forms;
     std::vector<Work> works(inputs.size());
     std::vector<Work*> to_do;
+    bool forms = false;
     for (std::size_t i = 0; i < inputs.size(); ++i) {
         Work& work = works[i];
         work.input = &inputs[i];
@@ -211,7 +454,8 @@ bool make_web_facts(const std::string& cache, const std::vector<WebInput>& input
         work.type = media_type_of(inputs[i].relative);
         const bool digest = inputs[i].ask.etag || inputs[i].ask.codings;
         const auto found = learnt.find(key_of(inputs[i]));
-        if (found != learnt.end() && (!digest || !found->second.digest.empty())) {
+        work.by_digest = &by_digest;
+        if (found != learnt.end() && (!digest || !found->second.bytes.digest.empty())) {
             work.learnt = found->second;
             work.known = true;
         }
@@ -219,29 +463,38 @@ bool make_web_facts(const std::string& cache, const std::vector<WebInput>& input
         // validator or forms are asked.
         if (!work.known && !digest && !work.type.text)
             work.known = true;
-        if (!work.known || inputs[i].ask.etag || wants_forms(work))
+        forms = forms || (wants_forms(work) && inputs[i].made.empty());
+        if (!work.known || wants_forms(work))
             to_do.push_back(&work);
     }
+    if (forms && !cache.empty() && !platform::make_folders(cache + ".forms"))
+        return fail_because(cache + ".forms", "cannot be made");
     learn_all(cache, to_do);
     bool all = true;
     for (Work& work : works) {
         if (work.failed) {
-            all = work.message.empty() ? false : fail(work.input->from, work.message);
+            all = false;
             continue;
         }
         WebFacts& made = *work.facts;
-        made.type = content_type(work.type, work.learnt.utf8);
+        made.type = content_type(work.type, work.learnt.bytes.utf8);
+        made.bytes = work.learnt.bytes;
+        made.check_utf8 = work.type.text;
+        made.check_start = wants_forms(work);
+        if (work.input->ask.etag)
+            made.etag = entity_tag(work.learnt.bytes.digest);
+        for (const LearntForm& form : work.learnt.forms)
+            if (form.kept)
+                made.forms.push_back({form.coding,
+                                      form_path(cache, work.learnt.bytes.digest, form.coding), 0,
+                                      form.size, form.digest, entity_tag(form.digest)});
         // A form larger than the bytes is never sent; the smallest goes first.
-        std::vector<WebForm> smaller;
-        for (const WebForm& form : made.forms)
-            if (form.size < work.input->facts.size)
-                smaller.push_back(form);
-        std::sort(smaller.begin(), smaller.end(), [](const WebForm& a, const WebForm& b) {
+        std::sort(made.forms.begin(), made.forms.end(), [](const WebForm& a, const WebForm& b) {
             return a.size != b.size ? a.size < b.size : a.coding < b.coding;
         });
-        made.forms.swap(smaller);
     }
-    return all && keep(cache, works);
+    const bool kept = cache.empty() || keep(cache, works);
+    return all && kept;
 }
 
 } // namespace vormesta
