@@ -10,6 +10,7 @@ import atexit
 import concurrent.futures
 import dataclasses
 import functools
+import hashlib
 import os
 import random
 import re
@@ -74,6 +75,14 @@ class Case:
     prog:    runs the tool through a symbolic link of this name in `cwd`.
     runs:    how many times the case runs, each from a fresh folder.
     status:  a signal means ended by that stop, with the status the host gives it.
+    step:    runs vormesta-step (or its test build) instead, what it says on the error stream
+             taken for what it printed ("{here}" in it as in arguments); it must then succeed
+             when run again with no fault, and write the index a run into a new folder writes.
+    before:  the step's arguments for runs made first (each must succeed), then `between` is
+             called with the case's folder.
+    again:   (a step case) the run after must be right; off where what failed lasts.
+    memory:  the most the run may hold (its peak resident size), in bytes.
+    A `stdout` that starts with "~" is a regular expression the whole of it must match.
     "{long}" in a path stands for folders that make the header's path, absolute, 4,088 bytes.
     """
     args: list
@@ -100,6 +109,11 @@ class Case:
     held: str = ""
     windows_fault: str = ""
     runs: int = 1
+    step: bool = False
+    before: list = field(default_factory=list)
+    between: object = None
+    again: bool = True
+    memory: int = 0
 
 
 def naming(path, header, name, cwd=".", only=""):
@@ -384,6 +398,129 @@ CASES.update({
         ["version.txt"], stdout=b"couldn't read infile", status=1, fault="fread:1",
         links={"version.txt": "/proc/version"}, expect={"version.h": None}, only="linux"),
 })
+
+
+def library(flags, *settings):
+    """vormesta-step's arguments for library `site` of the folder site/, made in out/: the bytes
+    compiled from C there, unless `settings` name a probe and an object."""
+    return ["library", "-", "name\tsite", "source\tout/site.c", "header\tout/vormesta/site.h",
+            "record\tout/record", "declarations\tout/include", "folder\t{here}/site\t\t" + flags,
+            *settings]
+
+
+PAGE = b"<!doctype html><p>" + b"a page of text, " * 300
+OTHER_PAGE = PAGE.replace(b"text", b"TEXT")  # the same size
+SITE = {"site/index.html": PAGE}
+CHANGED = b"vormesta-step: {here}/site/index.html: changed while it was read\n"
+FORM = f"vormesta-step: out/record.forms/{hashlib.sha256(PAGE).hexdigest()}.gzip: ".encode()
+
+
+def touch(base):
+    os.utime(base / "site/index.html")
+
+
+def forms_zeroed(base):
+    """Every cached form replaced by as many zero bytes, the file touched."""
+    for form in (base / "out/record.forms").iterdir():
+        form.write_bytes(bytes(form.stat().st_size))
+    touch(base)
+
+
+def learnt_digest_made_a_path(base):
+    learnt = base / "out/record.files"
+    learnt.write_bytes(learnt.read_bytes().replace(hashlib.sha256(PAGE).hexdigest().encode(),
+                                                   b"../../escaped"))
+
+
+def deep_folders(base):
+    """Folders below site/ past the longest path the system takes, a file at the end."""
+    folder = os.open(base / "site", os.O_RDONLY)
+    for _ in range(24):
+        os.mkdir("d" * 200, dir_fd=folder)
+        below = os.open("d" * 200, os.O_RDONLY, dir_fd=folder)
+        os.close(folder)
+        folder = below
+    os.close(os.open("f", os.O_CREAT | os.O_WRONLY, dir_fd=folder))
+    os.close(folder)
+
+
+def probe_object(base):
+    """The target's own object, that the step writes the library's like."""
+    (base / "probe.c").write_text("const unsigned char vormesta_probe[] = {1};\n")
+    subprocess.run([opts.cc, *opts.target_flag, "-c", "probe.c", "-o", "probe.o"], cwd=base,
+                   check=True)
+
+
+def changed_output(path, removed):
+    def change(base):
+        if removed:
+            (base / path).unlink()
+        else:
+            (base / path).write_bytes((base / path).read_bytes() + b"/* edited */\n")
+    return change
+
+
+# The library step against races (a PAUSE fault while the file is rewritten to other bytes of the
+# same size, times kept as cp -p keeps them), a cache not to be trusted, outputs changed by
+# hand, and what the system refuses: the build fails naming the file, or is right; the next is
+# right either way.
+CASES.update({
+    "step_rewritten_before_read": Case(
+        library("gzip"), step=True, stale=SITE, fault="fopen:1:PAUSE",
+        meanwhile={"site/index.html": (OTHER_PAGE,)}, stdout=CHANGED, status=1),
+    "step_rewritten_between_hash_and_forms": Case(
+        library("gzip"), step=True, stale=SITE, fault="fopen:2:PAUSE",
+        meanwhile={"site/index.html": (OTHER_PAGE,)}, stdout=CHANGED, status=1),
+    "step_rewritten_before_embedded": Case(
+        library("gzip"), step=True, stale=SITE, fault="fopen:3:PAUSE",
+        meanwhile={"site/index.html": (OTHER_PAGE,)}, stdout=CHANGED, status=1),
+    "step_coding_added_while_rewritten": Case(
+        library("gzip br"), step=True, stale=SITE, before=[library("gzip")],
+        fault="fopen:3:PAUSE", meanwhile={"site/index.html": (OTHER_PAGE,)}, stdout=CHANGED,
+        status=1),
+    "step_cached_form_replaced": Case(
+        library("gzip"), step=True, files=SITE, before=[library("gzip")], between=forms_zeroed,
+        stdout=FORM + b"is not the form it was made as\n", status=1),
+    "step_learnt_digest_made_a_path": Case(
+        library("gzip br"), step=True, files=SITE, before=[library("gzip")],
+        between=learnt_digest_made_a_path, expect={"escaped.br": None}),
+    "step_build_folder_inside": Case(
+        ["library", "-", "name\tsite", "source\tout/site.c", "header\tout/vormesta/site.h",
+         "record\tout/record", "folder\t{here}\t\tetag", "skip\t{here}/out",
+         "skip\t{here}/fresh"], step=True, files=SITE),
+    "step_temporary_of_a_killed_run": Case(
+        library("etag"), step=True, files=SITE,
+        stale={"out/.vormesta-0123456789abcdef.tmp": bytes(4096)}),
+    "step_path_past_path_max": Case(
+        library("etag"), step=True, files=SITE, between=deep_folders,
+        stdout=b"~vormesta-step: .*/d{200}: File name too long\n", status=1, again=False,
+        only="linux"),
+    "step_folder_not_searchable": Case(
+        library("etag"), step=True, files={**SITE, "site/locked/a.txt": b"a"},
+        modes={".": 0o777, "site/locked": 0o644}, cwd="d", other_user=True,
+        stdout=b"vormesta-step: {here}/site/locked/a.txt: Permission denied\n", status=1,
+        again=False, only="posix"),
+    "step_disk_full": Case(
+        library("etag"), step=True, files={**SITE, "out/kept": b""},
+        links={"out/site.c": "/dev/full"},
+        stdout=b"vormesta-step: out/site.c: could not be written: No space left on device\n",
+        status=1, again=False, only="linux"),
+    "step_file_size_limit": Case(
+        library("etag"), step=True, files={"site/big.bin": bytes(100_000)},
+        file_limit=100 * 1024,
+        stdout=b"vormesta-step: out/site.c: could not be written: File too large\n", status=1,
+        again=False, only="posix"),
+    # Flat memory whatever the size: hashed as it streams past, never held.
+    "large_step_etag_of_3_gib": Case(
+        library("etag", "probe\tprobe.o", "object\tout/site.o"), step=True,
+        files=SITE, sparse={"site/big.bin": 3 << 30}, between=probe_object, memory=64 << 20,
+        again=False, only="posix"),
+})
+for output in ("site.c", "vormesta/site.h", "vormesta/files.hpp", "include/index.h"):
+    for removed in (True, False):
+        CASES[f"step_output_{'removed' if removed else 'edited'}_{output.replace('/', '_')}"] = Case(
+            library("gzip declare"), step=True, files=SITE, before=[library("gzip declare")],
+            between=changed_output("out/" + output, removed))
 # A stop (Ctrl-C) at each point of a run where the temporary is made, written, closed and
 # renamed over the header, many times each: the header old or new and whole, and no temporary
 # left the moment the run has ended. Where the run holds stops off (making, closing, renaming)
@@ -581,10 +718,12 @@ NOBODY = 65534
 
 
 def run_tool(args, cwd, fault="", link="", other_user=False, file_limit=0, launcher=(),
-             meanwhile=None, ignored=0):
-    """Runs the tool; returns what it printed, its status and the program name it was given.
-    `meanwhile` is called with the running tool when it pauses at a PAUSE fault."""
-    tool = opts.faulty_tool if fault else opts.tool
+             meanwhile=None, ignored=0, step=False):
+    """Runs the tool (`step`: vormesta-step, its error stream taken for what it printed);
+    returns what it printed, its status and the program name it was given. `meanwhile` is
+    called with the running tool when it pauses at a PAUSE fault."""
+    tool = (opts.faulty_step if fault else opts.step) if step else (
+        opts.faulty_tool if fault else opts.tool)
     as_other = other_user and not opts.windows
     if as_other:  # a copy the other user can reach
         tool = Path(shutil.copy(tool, Path(cwd).parent))
@@ -604,7 +743,8 @@ def run_tool(args, cwd, fault="", link="", other_user=False, file_limit=0, launc
             signal.signal(ignored, signal.SIG_IGN)
     who = dict(user=NOBODY, group=NOBODY, extra_groups=[]) if as_other else {}
     run = subprocess.Popen(command, cwd=cwd, stdout=subprocess.PIPE, stdin=subprocess.DEVNULL,
-                           env=env, preexec_fn=before_exec, **who)
+                           stderr=subprocess.STDOUT if step else None, env=env,
+                           preexec_fn=before_exec, **who)
     if meanwhile:
         paused = Path(cwd) / "vormesta-paused"
         deadline = time.monotonic() + 120
@@ -653,6 +793,12 @@ def check_case(name, case):
                 return new + path[len(old):]
         return path
 
+    for args in case.before:
+        said, status, _ = run_tool(args, base, step=True)
+        if status != 0:
+            return [f"a run before: status {status}: {said!r}"]
+    if case.between:
+        case.between(base)
     launcher = process_1_launcher() if case.process_1 else ()
     if case.read_only:
         launcher = read_only_launcher() + [str(fs_path(base, case.read_only))]
@@ -660,14 +806,21 @@ def check_case(name, case):
     fault = case.windows_fault if opts.windows and case.windows_fault else case.fault
     stdout, status, prog = run_tool(case.args, base, fault, case.prog, case.other_user,
                                     case.file_limit, launcher, case.meanwhile and meanwhile,
-                                    case.ignored)
+                                    case.ignored, case.step)
     if holder:
         holder.communicate(b"")
-    want_stdout = case.stdout.replace(b"{prog}", os.fsencode(prog))
+    want_stdout = case.stdout.replace(b"{prog}", os.fsencode(prog)).replace(
+        b"{here}", os.fsencode(tool_path(base.resolve())))
     if opts.windows:
         want_stdout = want_stdout.replace(b"\n", b"\r\n")
-    if stdout != want_stdout:
+    if want_stdout.startswith(b"~"):
+        if not re.fullmatch(want_stdout[1:], stdout, re.S):
+            failures.append(f"stdout {stdout!r}, expected to match {want_stdout[1:]!r}")
+    elif stdout != want_stdout:
         failures.append(f"stdout {stdout!r}, expected {want_stdout!r}")
+    peak = resource.getrusage(resource.RUSAGE_CHILDREN).ru_maxrss * 1024
+    if case.memory and peak > case.memory:
+        failures.append(f"the run held {peak >> 20} MiB, more than {case.memory >> 20} MiB")
     want_status = case.status
     if isinstance(want_status, signal.Signals):
         want_status = stop_status(want_status, case.process_1)
@@ -689,6 +842,8 @@ def check_case(name, case):
         if os.stat(fs_path(base, path)).st_mode & 0o7777 != mode:
             failures.append(f"{path} has mode {os.stat(fs_path(base, path)).st_mode:o}")
     failures += temporaries_left(root, {fs_path(base, after_run(p)) for p in case.files})
+    if case.step and case.again and not failures:
+        failures += step_right_after(case, base)
     for path, want in case.expect.items():
         where = fs_path(base, path)
         if want is None:
@@ -718,6 +873,22 @@ def check_case(name, case):
     return failures
 
 
+def step_right_after(case, base):
+    """The step run again, with no fault, succeeds and writes the index a run into a new folder
+    writes: whatever the case did, the next build is right."""
+    said, status, _ = run_tool(case.args, base, step=True)
+    if status != 0:
+        return [f"the run after: status {status}: {said!r}"]
+    fresh = [a.replace("\tout/", "\tfresh/") for a in case.args]
+    said, status, _ = run_tool(fresh, base, step=True)
+    if status != 0:
+        return [f"a run into a new folder: status {status}: {said!r}"]
+    return [f"out/{name} differs from a new folder's"
+            for name in ("site.c", "vormesta/site.h", "vormesta/files.hpp", "include/index.h")
+            if (base / "fresh" / name).exists() and (not (base / "out" / name).exists() or
+            (base / "out" / name).read_bytes() != (base / "fresh" / name).read_bytes())]
+
+
 def fresh_folder(name, shared=False):
     """A new folder for a case; `shared`: one that every user can reach."""
     if shared:
@@ -732,7 +903,10 @@ def fresh_folder(name, shared=False):
 
 
 def temporaries_left(root, laid_out=()):
-    return [f"temporary left: {p}" for p in Path(root).rglob(".vormesta-*") if p not in laid_out]
+    # A folder past the longest path the system takes is passed over.
+    return [f"temporary left: {p}" for folder, _, names in os.walk(root)
+            for p in (Path(folder) / name for name in names if name.startswith(".vormesta-"))
+            if p not in laid_out]
 
 
 def check_killed():
@@ -964,6 +1138,9 @@ def main():
     parser.add_argument("--tool", type=Path, help="the built executable")
     parser.add_argument("--faulty-tool", type=Path,
                         help="the test build of the tool that fails a chosen call")
+    parser.add_argument("--step", type=Path, help="the built vormesta-step")
+    parser.add_argument("--faulty-step", type=Path,
+                        help="the test build of vormesta-step that fails a chosen call")
     parser.add_argument("--emulator", action="append", default=[],
                         help="command that runs a target executable (repeat per word)")
     parser.add_argument("--windows", action="store_true", help="expect a Windows build")
@@ -1005,7 +1182,10 @@ def main():
         if case.read_only and (opts.windows or not read_only_launcher()):
             print(f"{opts.case}: skipped, needs a read-only bind mount")
             return 77
-        if case.fault and not opts.faulty_tool:
+        if case.step and not opts.step:
+            print(f"{opts.case}: skipped, no vormesta-step was given")
+            return 77
+        if case.fault and not (opts.faulty_step if case.step else opts.faulty_tool):
             print(f"{opts.case}: skipped, this build has no way to fail a chosen call")
             return 77
         if case.only == "protected-symlinks":
