@@ -5,10 +5,12 @@
 
 #include <algorithm>
 #include <atomic>
+#include <condition_variable>
 #include <cstdio>
 #include <functional>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <set>
 #include <thread>
 
@@ -212,6 +214,51 @@ bool read_once(const std::string& from, const platform::InputFacts& walked, Byte
            fail(from, "changed while it was read");
 }
 
+// The memory the compressors of every thread may hold at once: a file whose forms need more than
+// is left waits, and one that needs more than all of it waits to be alone.
+class Budget {
+  public:
+    explicit Budget(std::uint64_t whole) : whole_(whole), left_(whole) {}
+    std::uint64_t take(std::uint64_t wanted) {
+        wanted = std::min(wanted, whole_);
+        std::unique_lock<std::mutex> lock(mutex_);
+        freed_.wait(lock, [&] { return left_ >= wanted; });
+        left_ -= wanted;
+        return wanted;
+    }
+    void give(std::uint64_t taken) {
+        {
+            const std::lock_guard<std::mutex> lock(mutex_);
+            left_ += taken;
+        }
+        freed_.notify_all();
+    }
+
+  private:
+    std::uint64_t whole_;
+    std::uint64_t left_;
+    std::mutex mutex_;
+    std::condition_variable freed_;
+};
+
+// What the step may hold in compressors, whatever the files and the cores.
+constexpr std::uint64_t compressing_memory = 48u << 20;
+
+class Taken {
+  public:
+    explicit Taken(std::uint64_t wanted) : taken_(budget().take(wanted)) {}
+    ~Taken() { budget().give(taken_); }
+    Taken(const Taken&) = delete;
+    Taken& operator=(const Taken&) = delete;
+
+  private:
+    static Budget& budget() {
+        static Budget whole(compressing_memory);
+        return whole;
+    }
+    std::uint64_t taken_;
+};
+
 // Compresses the file at `from`, the version `walked` whose bytes hashed to `digest`, in each of
 // `codings`, the form at `path_of(coding)` after `lead`: the forms come from the bytes of the
 // read that hashes them again. A form not smaller than the bytes is not kept (nor written).
@@ -219,6 +266,10 @@ bool compress_file(const std::string& from, const platform::InputFacts& walked,
                    const std::string& digest, const std::vector<Coding>& codings,
                    const std::function<std::string(Coding)>& path_of, const std::string& lead,
                    std::vector<LearntForm>& made) {
+    std::uint64_t memory = 0;
+    for (const Coding coding : codings)
+        memory += compressor_memory(coding, walked.size);
+    const Taken taken(memory);
     std::vector<std::unique_ptr<Making>> forms;
     for (const Coding coding : codings) {
         auto form = std::make_unique<Making>();
@@ -277,12 +328,13 @@ bool find_forms(const std::string& cache, Work& work) {
         else
             missing.push_back(coding);
     }
+    // A read for each: one compressor's memory at a time.
     const std::string& digest = work.learnt.bytes.digest;
-    if (!missing.empty() &&
-        !compress_file(
-            input.from, input.facts, digest, missing,
-            [&](Coding coding) { return form_path(cache, digest, coding); }, "", forms))
-        return false;
+    for (const Coding coding : missing)
+        if (!compress_file(
+                input.from, input.facts, digest, {coding},
+                [&](Coding made) { return form_path(cache, digest, made); }, "", forms))
+            return false;
     std::sort(forms.begin(), forms.end(),
               [](const LearntForm& a, const LearntForm& b) { return a.coding < b.coding; });
     work.learnt.forms = forms;
