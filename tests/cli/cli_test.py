@@ -475,15 +475,15 @@ CASES.update({
         library("gzip"), step=True, stale=SITE, fault="fopen:3:PAUSE",
         meanwhile={"site/index.html": (OTHER_PAGE,)}, stdout=CHANGED, status=1),
     "step_coding_added_while_rewritten": Case(
-        library("gzip br"), step=True, stale=SITE, before=[library("gzip")],
+        library("gzip"), step=True, stale=SITE, before=[library("etag")],
         fault="fopen:3:PAUSE", meanwhile={"site/index.html": (OTHER_PAGE,)}, stdout=CHANGED,
         status=1),
     "step_cached_form_replaced": Case(
         library("gzip"), step=True, files=SITE, before=[library("gzip")], between=forms_zeroed,
         stdout=FORM + b"is not the form it was made as\n", status=1),
     "step_learnt_digest_made_a_path": Case(
-        library("gzip br"), step=True, files=SITE, before=[library("gzip")],
-        between=learnt_digest_made_a_path, expect={"escaped.br": None}),
+        library("gzip"), step=True, files=SITE, before=[library("etag")],
+        between=learnt_digest_made_a_path, expect={"escaped.gzip": None}),
     "step_build_folder_inside": Case(
         ["library", "-", "name\tsite", "source\tout/site.c", "header\tout/vormesta/site.h",
          "record\tout/record", "folder\t{here}\t\tetag", "skip\t{here}/out",
