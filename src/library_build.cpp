@@ -564,7 +564,6 @@ int library_command(const std::string& path, const std::vector<std::string>& lin
         !find_files(settings, found))
         return 1;
     target.gnu_ld = settings.gnu_ld;
-    remove_leftovers(settings);
     const std::string record = record_of(settings, target, found);
     const std::string outputs = outputs_as_left(settings, found);
     std::string before;
@@ -573,6 +572,7 @@ int library_command(const std::string& path, const std::vector<std::string>& lin
         return 0;
     // The record goes first, so that a failure below leaves none and the next build tries again.
     platform::remove_path(settings.record);
+    remove_leftovers(settings);
     for (const std::string* output :
          {&settings.object, &settings.source, &settings.header, &settings.record})
         if (!output->empty() && !platform::make_folders(folder_of(*output)))

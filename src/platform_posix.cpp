@@ -257,6 +257,17 @@ bool list_folder(const std::string& folder, std::vector<FolderEntry>& entries) {
             continue;
         struct stat info {};
         FolderEntry found{name, FolderEntry::Kind::other, 0};
+#ifdef DT_UNKNOWN
+        // Most file systems say the kind in the listing: no look at each entry.
+        if (entry->d_type == DT_REG || entry->d_type == DT_DIR || entry->d_type == DT_LNK) {
+            found.kind = entry->d_type == DT_REG   ? FolderEntry::Kind::file
+                         : entry->d_type == DT_DIR ? FolderEntry::Kind::folder
+                                                   : FolderEntry::Kind::link;
+            entries.push_back(std::move(found));
+            errno = 0;
+            continue;
+        }
+#endif
         if (lstat((folder + "/" + name).c_str(), &info) == 0)
             found.kind = S_ISREG(info.st_mode)   ? FolderEntry::Kind::file
                          : S_ISDIR(info.st_mode) ? FolderEntry::Kind::folder
