@@ -346,9 +346,20 @@ void remove_leftovers(const Settings& settings) {
          {&settings.object, &settings.source, &settings.header, &settings.record})
         if (!output->empty())
             folders.insert(folder_of(*output));
-    for (const std::string& folder : folders)
-        platform::remove_abandoned_temporaries(
-            folder.empty() ? "." : folder.substr(0, std::max<std::size_t>(folder.size() - 1, 1)));
+    for (const std::string& folder : folders) {
+        const std::string at =
+            folder.empty() ? "." : folder.substr(0, std::max<std::size_t>(folder.size() - 1, 1));
+        std::vector<platform::FolderEntry> entries;
+        if (!platform::list_folder(at, entries))
+            continue;
+        for (const platform::FolderEntry& entry : entries) {
+            const std::string& name = entry.name;
+            if (entry.kind == platform::FolderEntry::Kind::file &&
+                name.rfind(".vormesta-", 0) == 0 && name.size() > 14 &&
+                name.compare(name.size() - 4, 4, ".tmp") == 0)
+                platform::remove_if_abandoned(at + "/" + name);
+        }
+    }
 }
 
 // The declared files' headers, and the record of them: a header whose file has gone is removed,

@@ -91,9 +91,9 @@ bool resolve_path(const std::string& path, std::string& resolved);
 
 // Removes the file at `path`; false, with errno set, when it cannot be.
 bool remove_path(const std::string& path);
-// Removes the temporaries in `folder` that a run left when it was killed (a run still writing
-// one holds it, and it is left alone); how many were removed.
-std::size_t remove_abandoned_temporaries(const std::string& folder);
+// Removes the temporary at `path` if a run left it when it was killed: a run still writing one
+// holds it, and it is left alone. Whether it was removed.
+bool remove_if_abandoned(const std::string& path);
 
 // Makes `folder` and the folders above it that are not there yet. False, with errno set, when
 // one cannot be made.

@@ -296,25 +296,13 @@ bool remove_path(const std::string& path) {
     return unlink(path.c_str()) == 0;
 }
 
-std::size_t remove_abandoned_temporaries(const std::string& folder) {
-    std::vector<FolderEntry> entries;
-    std::size_t removed = 0;
-    if (!list_folder(folder, entries))
-        return 0;
-    for (const FolderEntry& entry : entries) {
-        const std::string& name = entry.name;
-        if (entry.kind != FolderEntry::Kind::file || name.rfind(".vormesta-", 0) != 0 ||
-            name.size() < 4 || name.compare(name.size() - 4, 4, ".tmp") != 0)
-            continue;
-        // A run writing it holds its lock: one that gets the lock finds it abandoned.
-        const std::string path = folder + "/" + name;
-        const int descriptor = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-        if (descriptor < 0)
-            continue;
-        if (flock(descriptor, LOCK_EX | LOCK_NB) == 0 && unlink(path.c_str()) == 0)
-            ++removed;
-        ::close(descriptor);
-    }
+bool remove_if_abandoned(const std::string& path) {
+    // A run writing it holds its lock: one that gets the lock finds it abandoned.
+    const int descriptor = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (descriptor < 0)
+        return false;
+    const bool removed = flock(descriptor, LOCK_EX | LOCK_NB) == 0 && unlink(path.c_str()) == 0;
+    ::close(descriptor);
     return removed;
 }
 

@@ -406,27 +406,15 @@ bool remove_path(const std::string& path) {
     return false;
 }
 
-std::size_t remove_abandoned_temporaries(const std::string& folder) {
-    std::vector<FolderEntry> entries;
-    std::size_t removed = 0;
-    if (!list_folder(folder, entries))
-        return 0;
-    for (const FolderEntry& entry : entries) {
-        const std::string& name = entry.name;
-        if (entry.kind != FolderEntry::Kind::file || name.rfind(".vormesta-", 0) != 0 ||
-            name.size() < 4 || name.compare(name.size() - 4, 4, ".tmp") != 0)
-            continue;
-        // A run writing it holds it open for writing: opened alone, it is abandoned, and goes
-        // when closed.
-        const HANDLE handle =
-            CreateFileW(system_path((folder + "/" + name).c_str()).c_str(), GENERIC_READ | DELETE,
-                        0, nullptr, OPEN_EXISTING, FILE_FLAG_DELETE_ON_CLOSE, nullptr);
-        if (handle != INVALID_HANDLE_VALUE) {
-            CloseHandle(handle);
-            ++removed;
-        }
-    }
-    return removed;
+bool remove_if_abandoned(const std::string& path) {
+    // A run writing it holds it open for writing: opened alone, it is abandoned, and goes when
+    // closed.
+    const HANDLE handle = CreateFileW(system_path(path.c_str()).c_str(), GENERIC_READ | DELETE, 0,
+                                      nullptr, OPEN_EXISTING, FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    if (handle == INVALID_HANDLE_VALUE)
+        return false;
+    CloseHandle(handle);
+    return true;
 }
 
 bool make_folders(const std::string& folder) {
