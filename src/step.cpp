@@ -107,24 +107,30 @@ bool has_data(const std::string& path, const Input& input) {
            fail(path, "is not a regular file: its size is not known before it is read");
 }
 
+// Prints `text` on standard output, flushed, or says why it could not be (a full disk, a reader
+// that went away).
+bool print_out(const std::string& text) {
+    return (std::fwrite(text.data(), 1, text.size(), stdout) == text.size() &&
+            std::fflush(stdout) == 0) ||
+           fail_because("standard output", "could not be written");
+}
+
 int names_command(int argc, char** argv) {
     bool all = true;
+    std::string lines;
     for (int i = 2; i < argc; ++i) {
         Names names;
         if (names_of(argv[i], names))
-            std::printf("%s\t%s\n", names.header.c_str(), names.array.c_str());
+            lines += names.header + '\t' + names.array + '\n';
         else
             all = false;
     }
-    return all && std::fflush(stdout) == 0 ? 0 : 1;
+    return print_out(lines) && all ? 0 : 1;
 }
 
 int probe_command(const std::string& path) {
     vormesta::ObjectTarget target;
-    if (!read_probe(path, target))
-        return 1;
-    std::printf("%s\n", vormesta::describe(target).c_str());
-    return 0;
+    return read_probe(path, target) && print_out(vormesta::describe(target) + '\n') ? 0 : 1;
 }
 
 // The source the target's compiler makes the probe from (as C; C++ compiles it too).
@@ -272,7 +278,7 @@ int run(int argc, char** argv) {
         return forms_command(argv[2], argv[3], argv[4],
                              std::vector<std::string>(argv + 5, argv + argc));
     if (command == "codings" && argc == 2)
-        return std::printf("%s\n", vormesta::available_codings().c_str()) > 0 ? 0 : 1;
+        return print_out(vormesta::available_codings() + '\n') ? 0 : 1;
     if (command == "probe-source" && argc == 3)
         return probe_source_command(argv[2]);
     if (command == "embed" && argc == 5)
