@@ -2,6 +2,13 @@
 
 #include <algorithm>
 
+// x86's SHA extensions hash several times faster: taken where the processor has them.
+#if defined(__GNUC__) && !defined(_MSC_VER) && (defined(__x86_64__) || defined(__i386__))
+#define VORMESTA_SHA_NI 1
+#include <cpuid.h>
+#include <immintrin.h>
+#endif
+
 namespace vormesta {
 namespace {
 
@@ -29,6 +36,54 @@ std::string hex(const std::uint8_t* bytes, std::size_t count) {
     return text;
 }
 
+#ifdef VORMESTA_SHA_NI
+bool has_sha_extensions() {
+    static const bool has = [] {
+        unsigned a = 0, b = 0, c = 0, d = 0;
+        const bool sse41 = __get_cpuid(1, &a, &b, &c, &d) && (c & (1u << 19)) != 0;
+        return sse41 && __get_cpuid_count(7, 0, &a, &b, &c, &d) && (b & (1u << 29)) != 0;
+    }();
+    return has;
+}
+
+// One block with the SHA extensions. They keep the state as ABEF and CDGH, and work on four
+// message words at a time.
+__attribute__((target("sha,sse4.1"))) void block_with_extensions(std::uint32_t* state,
+                                                                 const std::uint8_t* data) {
+    const __m128i big_endian = _mm_set_epi64x(0x0c0d0e0f08090a0bLL, 0x0405060700010203LL);
+    const __m128i abcd =
+        _mm_shuffle_epi32(_mm_loadu_si128(reinterpret_cast<__m128i*>(state)), 0xB1);
+    const __m128i hgfe =
+        _mm_shuffle_epi32(_mm_loadu_si128(reinterpret_cast<__m128i*>(state + 4)), 0x1B);
+    __m128i abef = _mm_alignr_epi8(abcd, hgfe, 8);
+    __m128i cdgh = _mm_blend_epi16(hgfe, abcd, 0xF0);
+    const __m128i abef_before = abef, cdgh_before = cdgh;
+    __m128i w[4];
+    for (int i = 0; i < 4; ++i)
+        w[i] = _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(data + 16 * i)),
+                                big_endian);
+    for (int i = 0; i < 16; ++i) {
+        // From the fifth group on, words i*4 .. i*4+3 of the schedule replace those 16 before.
+        if (i >= 4)
+            w[i % 4] = _mm_sha256msg2_epu32(
+                _mm_add_epi32(_mm_sha256msg1_epu32(w[i % 4], w[(i + 1) % 4]),
+                              _mm_alignr_epi8(w[(i + 3) % 4], w[(i + 2) % 4], 4)),
+                w[(i + 3) % 4]);
+        __m128i message = _mm_add_epi32(
+            w[i % 4], _mm_loadu_si128(reinterpret_cast<const __m128i*>(round_constants + 4 * i)));
+        cdgh = _mm_sha256rnds2_epu32(cdgh, abef, message);
+        message = _mm_shuffle_epi32(message, 0x0E);
+        abef = _mm_sha256rnds2_epu32(abef, cdgh, message);
+    }
+    abef = _mm_add_epi32(abef, abef_before);
+    cdgh = _mm_add_epi32(cdgh, cdgh_before);
+    const __m128i feba = _mm_shuffle_epi32(abef, 0x1B);
+    const __m128i dchg = _mm_shuffle_epi32(cdgh, 0xB1);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(state), _mm_blend_epi16(feba, dchg, 0xF0));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(state + 4), _mm_alignr_epi8(dchg, feba, 8));
+}
+#endif
+
 } // namespace
 
 Sha256::Sha256()
@@ -36,6 +91,10 @@ Sha256::Sha256()
              0x510e527f, 0x9b05688c, 0x1f83d9ab, 0x5be0cd19} {}
 
 void Sha256::block(const std::uint8_t* data) {
+#ifdef VORMESTA_SHA_NI
+    if (has_sha_extensions())
+        return block_with_extensions(state_.data(), data);
+#endif
     std::uint32_t w[64];
     for (int i = 0; i < 16; ++i)
         w[i] = std::uint32_t{data[4 * i]} << 24 | std::uint32_t{data[4 * i + 1]} << 16 |
