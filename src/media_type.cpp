@@ -1,5 +1,6 @@
 #include "media_type.hpp"
 
+#include <cstdint>
 #include <cstring>
 
 namespace vormesta {
@@ -98,6 +99,14 @@ std::string content_type(const MediaType& type, bool utf8) {
 
 void Utf8Check::add(std::string_view bytes) {
     for (std::size_t i = 0; valid_ && i < bytes.size(); ++i) {
+        // Plain ASCII, eight bytes at a time.
+        for (std::uint64_t eight; needed_ == 0 && i + 8 <= bytes.size(); i += 8) {
+            std::memcpy(&eight, bytes.data() + i, 8);
+            if (eight & 0x8080808080808080u)
+                break;
+        }
+        if (i == bytes.size())
+            break;
         const auto byte = static_cast<unsigned char>(bytes[i]);
         if (needed_ > 0) {
             valid_ = byte >= low_ && byte <= high_;

@@ -38,11 +38,23 @@ TEST(MediaType, Utf8IsCheckedAsRfc3629HasIt) {
         const char* bytes;
         bool valid;
     } rows[] = {
-        {"plain", true},         {"caf\xc3\xa9", true},
-        {"\xe2\x82\xac", true},  {"\xf0\x9f\x98\x80", true},
-        {"caf\xe9", false},      {"\xc0\xaf", false}, // overlong
-        {"\xed\xa0\x80", false}, /* a surrogate */ {"\xf4\x90\x80\x80", false},
-        {"\xe2\x82", false},     /* cut short */ {"\x80", false},
+        {"plain", true},
+        {"caf\xc3\xa9", true},
+        {"\xe2\x82\xac", true},
+        {"\xf0\x9f\x98\x80", true},
+        {"caf\xe9", false},
+        {"\xc0\xaf", false}, // overlong
+        {"\xed\xa0\x80", false},
+        /* a surrogate */ {"\xf4\x90\x80\x80", false},
+        {"\xe2\x82", false},
+        /* cut short */ {"\x80", false},
+        // Past eight bytes of plain ASCII, read eight at a time.
+        {"an ASCII run, then caf\xc3\xa9 and more ASCII", true},
+        {"an ASCII run, then \xff", false},
+        {"0123456\xff"
+         "01234567",
+         false},
+        {"sixteen ASCII by\xed\xa0\x80", false},
     };
     for (const auto& row : rows) {
         EXPECT_EQ(vormesta::valid_utf8(row.bytes), row.valid) << row.bytes;
