@@ -133,14 +133,20 @@ std::map<std::string, Learnt> read_learnt(const std::string& path) {
     return learnt;
 }
 
+// What the cache held when the run began: the forms learnt, by the digest of the bytes they came
+// from, and the names in its folder of forms (a form learnt but not there is made again).
+struct Kept {
+    std::map<std::string, const std::vector<LearntForm>*> by_digest;
+    std::set<std::string> names;
+};
+
 struct Work {
     const WebInput* input = nullptr;
     WebFacts* facts = nullptr;
     MediaType type;
     Learnt learnt;
     bool known = false; // `learnt` holds the bytes' facts, as a claim to be checked when used
-    // Forms learnt before, by the digest of the bytes they came from.
-    const std::map<std::string, const std::vector<LearntForm>*>* by_digest = nullptr;
+    const Kept* kept = nullptr;
     bool failed = false;
 };
 
@@ -311,18 +317,19 @@ bool find_forms(const std::string& cache, Work& work) {
     for (const Coding coding : codings) {
         if (!asks(input.ask, coding))
             continue;
+        const std::string name = work.learnt.bytes.digest + "." + coding_name(coding);
         auto learnt = [&](const std::vector<LearntForm>* from) -> const LearntForm* {
             if (!from)
                 return nullptr;
             const auto found = std::find_if(from->begin(), from->end(), [&](const LearntForm& f) {
-                return f.coding == coding;
+                return f.coding == coding && (!f.kept || work.kept->names.count(name));
             });
             return found == from->end() ? nullptr : &*found;
         };
-        const auto same_bytes = work.by_digest->find(work.learnt.bytes.digest);
+        const auto& by_digest = work.kept->by_digest;
+        const auto same_bytes = by_digest.find(work.learnt.bytes.digest);
         const LearntForm* had = learnt(&work.learnt.forms);
-        had =
-            had ? had : learnt(same_bytes == work.by_digest->end() ? nullptr : same_bytes->second);
+        had = had ? had : learnt(same_bytes == by_digest.end() ? nullptr : same_bytes->second);
         if (had)
             forms.push_back(*had);
         else
@@ -412,7 +419,7 @@ void learn_all(const std::string& cache, std::vector<Work*>& works) {
 
 // Writes what was learnt of the files that were read without fault, and removes from the cache
 // every form no file has any more (and what a killed step left there).
-bool keep(const std::string& cache, const std::vector<Work>& works) {
+bool keep(const std::string& cache, const Kept& kept, const std::vector<Work>& works) {
     const std::string folder = cache + ".forms";
     std::string learnt = std::string(learnt_heading) + '\0';
     std::set<std::string> used;
@@ -427,11 +434,9 @@ bool keep(const std::string& cache, const std::vector<Work>& works) {
             if (form.kept)
                 used.insert(bytes.digest + "." + coding_name(form.coding));
     }
-    std::vector<platform::FolderEntry> entries;
-    if (platform::list_folder(folder, entries))
-        for (const platform::FolderEntry& entry : entries)
-            if (!used.count(entry.name))
-                platform::remove_path(folder + "/" + entry.name);
+    for (const std::string& name : kept.names)
+        if (!used.count(name))
+            platform::remove_path(folder + "/" + name);
     return write_text(cache + ".files", learnt);
 }
 
@@ -492,10 +497,14 @@ bool make_web_facts(const std::string& cache, const std::vector<WebInput>& input
                     std::vector<WebFacts>& facts) {
     facts.assign(inputs.size(), {});
     const std::map<std::string, Learnt> learnt = read_learnt(cache.empty() ? "" : cache + ".files");
-    std::map<std::string, const std::vector<LearntForm>*> by_digest;
+    Kept kept;
     for (const auto& [key, file] : learnt)
         if (!file.forms.empty())
-            by_digest[file.bytes.digest] = &file.forms;
+            kept.by_digest[file.bytes.digest] = &file.forms;
+    std::vector<platform::FolderEntry> entries;
+    if (!cache.empty() && platform::list_folder(cache + ".forms", entries))
+        for (platform::FolderEntry& entry : entries)
+            kept.names.insert(std::move(entry.name));
     std::vector<Work> works(inputs.size());
     std::vector<Work*> to_do;
     bool forms = false;
@@ -506,7 +515,7 @@ bool make_web_facts(const std::string& cache, const std::vector<WebInput>& input
         work.type = media_type_of(inputs[i].relative);
         const bool digest = inputs[i].ask.etag || inputs[i].ask.codings;
         const auto found = learnt.find(key_of(inputs[i]));
-        work.by_digest = &by_digest;
+        work.kept = &kept;
         if (found != learnt.end() && (!digest || !found->second.bytes.digest.empty())) {
             work.learnt = found->second;
             work.known = true;
@@ -545,8 +554,7 @@ bool make_web_facts(const std::string& cache, const std::vector<WebInput>& input
             return a.size != b.size ? a.size < b.size : a.coding < b.coding;
         });
     }
-    const bool kept = cache.empty() || keep(cache, works);
-    return all && kept;
+    return (cache.empty() || keep(cache, kept, works)) && all;
 }
 
 } // namespace vormesta

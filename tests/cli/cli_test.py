@@ -481,6 +481,9 @@ CASES.update({
     "step_cached_form_replaced": Case(
         library("gzip"), step=True, files=SITE, before=[library("gzip")], between=forms_zeroed,
         stdout=FORM + b"is not the form it was made as\n", status=1),
+    "step_cached_forms_removed": Case(
+        library("gzip"), step=True, files=SITE, before=[library("gzip")],
+        between=lambda base: (shutil.rmtree(base / "out/record.forms"), touch(base))),
     "step_learnt_digest_made_a_path": Case(
         library("gzip"), step=True, files=SITE, before=[library("etag")],
         between=learnt_digest_made_a_path, expect={"escaped.gzip": None}),
