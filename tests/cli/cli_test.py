@@ -1185,6 +1185,9 @@ def main():
         if case.read_only and (opts.windows or not read_only_launcher()):
             print(f"{opts.case}: skipped, needs a read-only bind mount")
             return 77
+        if case.memory and opts.emulator:
+            print(f"{opts.case}: skipped, an emulator's memory is not the tool's")
+            return 77
         if case.step and not opts.step:
             print(f"{opts.case}: skipped, no vormesta-step was given")
             return 77
