@@ -86,9 +86,8 @@ bool parse_flags(const std::string& words, Flags& flags, const std::string& path
             flags.web.etag = true;
         } else if (Coding coding; coding_named(word, coding)) {
             if (!coding_available(coding))
-                return fail(path, word +
-                                      " is not in this vormesta-step, which was built without "
-                                      "its library; it compresses with: " +
+                return fail(path, word + " is not in this vormesta-step, which was built without "
+                                         "its library; it compresses with: " +
                                       available_codings());
             // A form is sent under its own validator, and the bytes under theirs.
             flags.web.codings |= 1u << static_cast<unsigned>(coding);
@@ -99,9 +98,8 @@ bool parse_flags(const std::string& words, Flags& flags, const std::string& path
                 return fail(path, word + " is no alignment: a power of two up to 4096");
             flags.align = static_cast<std::uint32_t>(align);
         } else if (!word.empty()) {
-            return fail(path, "'" + word +
-                                  "' is no flag: text, declare, hidden, align=N, etag, "
-                                  "gzip, br or zstd");
+            return fail(path, "'" + word + "' is no flag: text, declare, hidden, align=N, etag, "
+                                           "gzip, br or zstd");
         }
     }
     return true;
@@ -204,8 +202,8 @@ bool walk(const Folder& folder, const std::string& root, const std::vector<std::
                 continue;
             }
             if (!inside(target, root)) {
-                all = fail(path, "is a link to " + target + ", outside the folder " + folder.path +
-                                     "; copy the file in or name it on its own");
+                all = fail(path, "is a link to " + target + ", outside the folder " +
+                                     folder.path + "; copy the file in or name it on its own");
                 continue;
             }
         }
@@ -278,8 +276,9 @@ bool find_files(const Settings& settings, std::vector<Found>& found) {
             file.declaration = settings.declarations + "/" + names.header;
         }
     }
-    std::sort(found.begin(), found.end(),
-              [](const Found& a, const Found& b) { return a.entry.relative < b.entry.relative; });
+    std::sort(found.begin(), found.end(), [](const Found& a, const Found& b) {
+        return a.entry.relative < b.entry.relative;
+    });
     std::vector<IndexEntry> entries = entries_of(found);
     std::string refused;
     return sort_entries(settings.name, entries, refused) || fail(settings.name, refused);
@@ -287,6 +286,12 @@ bool find_files(const Settings& settings, std::vector<Found>& found) {
 
 std::string number(std::uint64_t value) {
     return std::to_string(value) + '\0';
+}
+
+// Which version of which file a look saw: its size, times and identity.
+std::string version_of(const platform::InputFacts& facts) {
+    return number(facts.size) + number(facts.modified) + number(facts.changed) +
+           number(facts.id.volume) + number(facts.id.high) + number(facts.id.low);
 }
 
 // What the outputs are made of: the step's own text, the settings, the target, and each file's
@@ -304,10 +309,7 @@ std::string record_of(const Settings& settings, const ObjectTarget& target,
                   number(target.cpu_subtype) + target.platform_command + '\0' +
                   target.symbol_prefix + '\0';
     for (const Found& file : found)
-        record += file.entry.from + '\0' + file.entry.relative + '\0' + number(file.facts.size) +
-                  number(file.facts.modified) + number(file.facts.changed) +
-                  number(file.facts.id.volume) + number(file.facts.id.high) +
-                  number(file.facts.id.low);
+        record += file.entry.from + '\0' + file.entry.relative + '\0' + version_of(file.facts);
     return record;
 }
 
@@ -327,9 +329,7 @@ std::string outputs_as_left(const Settings& settings, const std::vector<Found>& 
         platform::InputFacts facts;
         if (!platform::look_at_path(path, facts))
             return "";
-        outputs += path + '\0' + number(facts.size) + number(facts.modified) +
-                   number(facts.changed) + number(facts.id.volume) + number(facts.id.high) +
-                   number(facts.id.low);
+        outputs += path + '\0' + version_of(facts);
     }
     return outputs;
 }
@@ -353,11 +353,9 @@ void remove_leftovers(const Settings& settings) {
         if (!platform::list_folder(at, entries))
             continue;
         for (const platform::FolderEntry& entry : entries) {
-            const std::string& name = entry.name;
             if (entry.kind == platform::FolderEntry::Kind::file &&
-                name.rfind(".vormesta-", 0) == 0 && name.size() > 14 &&
-                name.compare(name.size() - 4, 4, ".tmp") == 0)
-                platform::remove_if_abandoned(at + "/" + name);
+                platform::is_temporary_name(entry.name))
+                platform::remove_if_abandoned(at + "/" + entry.name);
         }
     }
 }
@@ -396,7 +394,7 @@ using PutBytes = std::function<bool(const std::string& path, Input& input, const
 // of as they pass. Anything found untrue is forgotten, so that the next build learns it again.
 bool copy_file(const Settings& settings, const Found& file, const PutBytes& put_bytes) {
     Input input;
-    ByteWatch watch(!file.web.bytes.digest.empty());
+    ByteWatch watch(!file.web.bytes.digest.empty(), file.web.check_utf8);
     const bool copied =
         open_input(file.entry.from, input) &&
         (same_version(input.facts, file.facts) ||
@@ -435,7 +433,8 @@ std::uint64_t align_up(std::uint64_t value, std::uint32_t alignment) {
 
 // The object road: every file's bytes in one object, each at its alignment, behind the
 // library's symbol (and its own array, where declared).
-bool write_object(const Settings& settings, const ObjectTarget& target, std::vector<Found>& found) {
+bool write_object(const Settings& settings, const ObjectTarget& target,
+                  std::vector<Found>& found) {
     std::vector<ObjectSymbol> symbols{{library_data_symbol(settings.name), 0, 0}};
     std::uint64_t size = 0;
     std::uint32_t alignment = 1;
@@ -492,12 +491,11 @@ bool write_object(const Settings& settings, const ObjectTarget& target, std::vec
 // The header road: the bytes compiled from the index's own source, where no object can be
 // written like the compiler's. Alignment and a text file's NUL as on the object road.
 bool write_source_with_data(const Settings& settings, std::vector<Found>& found) {
-    const std::string start =
-        index_source_includes(settings.name) +
-        "#if defined(_MSC_VER)\n#define VORMESTA_ALIGNED(n) __declspec(align(n))\n"
-        "#elif defined(__GNUC__)\n"
-        "#define VORMESTA_ALIGNED(n) __attribute__((aligned(n)))\n"
-        "#else\n#define VORMESTA_ALIGNED(n)\n#endif\n";
+    const std::string start = index_source_includes(settings.name) +
+                        "#if defined(_MSC_VER)\n#define VORMESTA_ALIGNED(n) __declspec(align(n))\n"
+                        "#elif defined(__GNUC__)\n"
+                        "#define VORMESTA_ALIGNED(n) __attribute__((aligned(n)))\n"
+                        "#else\n#define VORMESTA_ALIGNED(n)\n#endif\n";
     const std::string& source = settings.source;
     return write_file(source, platform::FileId{}, [&](std::FILE* out) {
         if (!put(out, start, source))

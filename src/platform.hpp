@@ -91,6 +91,10 @@ bool resolve_path(const std::string& path, std::string& resolved);
 
 // Removes the file at `path`; false, with errno set, when it cannot be.
 bool remove_path(const std::string& path);
+// Whether `name` is one this tool gives its temporaries: ".vormesta-" and 16 hex digits, ".tmp".
+inline bool is_temporary_name(std::string_view name) {
+    return name.size() == 30 && name.substr(0, 10) == ".vormesta-" && name.substr(26) == ".tmp";
+}
 // Removes the temporary at `path` if a run left it when it was killed: a run still writing one
 // holds it, and it is left alone. Whether it was removed.
 bool remove_if_abandoned(const std::string& path);

@@ -191,7 +191,8 @@ bool is_same_text(const std::string& path, const std::string& text) {
 
 } // namespace
 
-bool write_text(const std::string& path, const std::string& text, const platform::FileId& input) {
+bool write_text(const std::string& path, const std::string& text,
+                const platform::FileId& input) {
     if (is_same_text(path, text))
         return true;
     return write_file(path, input, [&](std::FILE* out) { return put(out, text, path); });

@@ -19,13 +19,15 @@ namespace vormesta {
 void ByteWatch::add(std::string_view bytes) {
     if (start_.size() < 16)
         start_.append(bytes.substr(0, 16 - start_.size()));
-    utf8_.add(bytes);
+    if (utf8_asked_)
+        utf8_.add(bytes);
     if (digest_)
         sha_.add(bytes);
 }
 
 ByteFacts ByteWatch::finish() {
-    return {utf8_.valid(), starts_compressed(start_), digest_ ? sha_.finish_hex() : ""};
+    return {utf8_asked_ && utf8_.valid(), starts_compressed(start_),
+            digest_ ? sha_.finish_hex() : ""};
 }
 
 bool bytes_as_learnt(const std::string& from, const WebFacts& facts, const ByteFacts& seen) {
@@ -291,7 +293,7 @@ bool compress_file(const std::string& from, const platform::InputFacts& walked,
             return false;
         forms.push_back(std::move(form));
     }
-    ByteWatch watch(true);
+    ByteWatch watch(true, false);
     if (!read_once(from, walked, watch, forms))
         return false;
     if (watch.finish().digest != digest)
@@ -348,6 +350,9 @@ bool find_forms(const std::string& cache, Work& work) {
     return true;
 }
 
+// What a form made beforehand begins with: the digest of the bytes it came from, and a line end.
+constexpr std::uint64_t lead_size = 64 + 1;
+
 // The forms a step per file made beforehand (`write_forms`): each must say it came from these
 // bytes; its own digest is taken as it is read.
 bool take_made_forms(Work& work) {
@@ -355,12 +360,12 @@ bool take_made_forms(Work& work) {
     for (const Coding coding : codings) {
         if (!asks(input.ask, coding))
             continue;
-        WebForm form{coding, input.made + "." + coding_name(coding), 65, 0, {}, {}};
+        WebForm form{coding, input.made + "." + coding_name(coding), lead_size, 0, {}, {}};
         Input made;
-        std::string lead(65, '\0');
+        std::string lead(lead_size, '\0');
         if (!open_input(form.path, made))
             return false;
-        if (made.facts.size < 65 ||
+        if (made.facts.size < lead_size ||
             std::fread(&lead[0], 1, lead.size(), made.file.get()) != lead.size() ||
             lead != work.learnt.bytes.digest + '\n')
             return fail(form.path, "was not made from the bytes of " + input.from);
@@ -371,7 +376,7 @@ bool take_made_forms(Work& work) {
             sha.add({block.data(), got});
             form.size += got;
         }
-        if (std::ferror(made.file.get()) || form.size != made.facts.size - 65)
+        if (std::ferror(made.file.get()) || form.size != made.facts.size - lead_size)
             return fail(form.path, "could not be read");
         if (form.size == 0) // not worth keeping, said the step that made it
             continue;
@@ -386,7 +391,7 @@ bool take_made_forms(Work& work) {
 void learn(const std::string& cache, Work& work) {
     const WebInput& input = *work.input;
     if (!work.known) {
-        ByteWatch watch(input.ask.etag || input.ask.codings);
+        ByteWatch watch(input.ask.etag || input.ask.codings, work.type.text);
         std::vector<std::unique_ptr<Making>> none;
         if (!read_once(input.from, input.facts, watch, none))
             return void(work.failed = true);
@@ -466,7 +471,7 @@ bool write_forms(const std::string& from, const std::string& relative, unsigned 
     platform::InputFacts walked;
     if (!platform::look_at_path(from, walked))
         return fail_because(from, "cannot be looked at");
-    ByteWatch watch(true);
+    ByteWatch watch(true, false);
     std::vector<std::unique_ptr<Making>> none;
     if (!read_once(from, walked, watch, none))
         return false;

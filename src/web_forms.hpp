@@ -46,12 +46,15 @@ struct ByteFacts {
 // Learns ByteFacts of bytes as they stream past, a piece at a time.
 class ByteWatch {
   public:
-    explicit ByteWatch(bool digest) : digest_(digest) {}
+    // `digest`, `utf8`: whether the digest and the charset are asked (neither costs a thing
+    // otherwise); the signature always is.
+    ByteWatch(bool digest, bool utf8) : digest_(digest), utf8_asked_(utf8) {}
     void add(std::string_view bytes);
     ByteFacts finish();
 
   private:
     bool digest_;
+    bool utf8_asked_;
     Sha256 sha_;
     Utf8Check utf8_;
     std::string start_; // the first bytes, for a compressed format's signature
