@@ -294,6 +294,18 @@ std::string version_of(const platform::InputFacts& facts) {
            number(facts.id.volume) + number(facts.id.high) + number(facts.id.low);
 }
 
+// Where the pieces of the object are listed, by what each holds.
+std::string pieces_path(const Settings& settings) {
+    return settings.record + ".pieces";
+}
+
+// A version as a line's fields.
+std::string version_line(const platform::InputFacts& facts) {
+    std::string line = version_of(facts);
+    std::replace(line.begin(), line.end(), '\0', '\t');
+    return line;
+}
+
 // What the outputs are made of: the step's own text, the settings, the target, and each file's
 // path, size and times.
 // A build whose record comes out the same has nothing to write.
@@ -319,8 +331,10 @@ std::string record_of(const Settings& settings, const ObjectTarget& target,
 std::string outputs_as_left(const Settings& settings, const std::vector<Found>& found) {
     std::vector<std::string> paths{settings.source, settings.header,
                                    folder_of(settings.header) + "files.hpp"};
-    if (!settings.probe.empty())
+    if (!settings.probe.empty()) {
         paths.push_back(settings.object);
+        paths.push_back(pieces_path(settings));
+    }
     for (const Found& file : found)
         if (!file.declaration.empty())
             paths.push_back(file.declaration);
@@ -431,9 +445,87 @@ std::uint64_t align_up(std::uint64_t value, std::uint32_t alignment) {
     return (value + alignment - 1) / alignment * alignment;
 }
 
+// The pieces of the object the step wrote last: a file's bytes (by the file's path and version)
+// and a form (by its digest), each where it lies in that object. A piece that goes into the
+// object again is copied from there, not read from its file or the cache again: a one-file
+// edit reads that file alone. Trusted only while the object and the list are as the step left
+// them (the record's outputs say so) and the object is the one listed; never past its end.
+struct Carried {
+    std::vector<char> buffer; // the last object's stream's, so it outlives it
+    Input object;
+    std::map<std::string, std::pair<std::uint64_t, std::uint64_t>> at; // offset and size by key
+    std::uint64_t position = 0; // where the last object is read next
+    std::string listed;         // the pieces of the object being written, as lines
+};
+
+std::string bytes_key(const Found& file) {
+    return "bytes\t" + version_line(file.facts) + file.entry.from;
+}
+
+std::string form_key(const WebForm& form) {
+    return "form\t" + form.digest;
+}
+
+bool parse_number(const std::string& text, std::uint64_t& value) {
+    if (text.empty() || text.size() > 19 ||
+        text.find_first_not_of("0123456789") != std::string::npos)
+        return false;
+    value = std::stoull(text);
+    return true;
+}
+
+// The pieces of the object as the list says, where it holds for the object there now; none
+// where anything in it does not parse or reaches past the object's end.
+void read_pieces(const Settings& settings, Carried& carried) {
+    std::string text;
+    if (!read_whole(pieces_path(settings), text) || !open_input(settings.object, carried.object))
+        return;
+    // Read through a buffer of its own: its pieces are small, and mostly in order.
+    carried.buffer.resize(1 << 20);
+    std::setvbuf(carried.object.file.get(), carried.buffer.data(), _IOFBF, carried.buffer.size());
+    const std::vector<std::string> lines = split(text, '\n');
+    if (lines.size() < 2 || lines[0] != "vormesta-pieces 1" ||
+        lines[1] != version_line(carried.object.facts))
+        return;
+    for (std::size_t i = 2; i < lines.size(); ++i) {
+        const std::size_t first = lines[i].find('\t');
+        const std::size_t second = lines[i].find('\t', first + 1);
+        std::uint64_t offset = 0, size = 0;
+        if (lines[i].empty())
+            continue;
+        if (second == std::string::npos || !parse_number(lines[i].substr(0, first), offset) ||
+            !parse_number(lines[i].substr(first + 1, second - first - 1), size) ||
+            offset > carried.object.facts.size || size > carried.object.facts.size - offset) {
+            carried.at.clear();
+            return;
+        }
+        carried.at[lines[i].substr(second + 1)] = {offset, size};
+    }
+}
+
+// Puts one piece in the object: from the last object where it is there, else through `put`.
+bool put_piece(Carried& carried, const std::string& key, std::uint64_t size, std::uint64_t at,
+               const std::string& object, std::FILE* out, const std::function<bool()>& put) {
+    carried.listed += std::to_string(at) + '\t' + std::to_string(size) + '\t' + key + '\n';
+    const auto was = carried.at.find(key);
+    if (was == carried.at.end() || was->second.second != size)
+        return put();
+    // A short way forward is read over: a seek would drop the stream's buffer.
+    const std::uint64_t from = was->second.first;
+    std::FILE* const last = carried.object.file.get();
+    char gap[4096];
+    const bool placed =
+        from >= carried.position && from - carried.position <= sizeof gap
+            ? std::fread(gap, 1, from - carried.position, last) == from - carried.position
+            : platform::seek_input(last, from);
+    carried.position = from + size;
+    return (placed || fail_because(object, "could not be read")) &&
+           copy_next(object, carried.object, size, object, out);
+}
+
 // The object road: every file's bytes in one object, each at its alignment, behind the
 // library's symbol (and its own array, where declared).
-bool write_object(const Settings& settings, const ObjectTarget& target,
+bool write_object(const Settings& settings, const ObjectTarget& target, bool carry,
                   std::vector<Found>& found) {
     std::vector<ObjectSymbol> symbols{{library_data_symbol(settings.name), 0, 0}};
     std::uint64_t size = 0;
@@ -461,7 +553,11 @@ bool write_object(const Settings& settings, const ObjectTarget& target,
     if (!lay_out_object(target, symbols, size, alignment, layout, refused))
         return fail(settings.name, refused);
     const std::string& object = settings.object;
-    return write_file(object, platform::FileId{}, [&](std::FILE* out) {
+    Carried carried;
+    if (carry)
+        read_pieces(settings, carried);
+    const std::uint64_t data_at = layout.before.size();
+    const bool written = write_file(object, platform::FileId{}, [&](std::FILE* out) {
         const PutBytes copy = [&](const std::string& path, Input& input, const Seen& seen,
                                   std::uint64_t skip) {
             return copy_data(path, input, object, out, seen, skip);
@@ -472,20 +568,34 @@ bool write_object(const Settings& settings, const ObjectTarget& target,
         for (const Found& file : found) {
             const std::uint64_t bound = array_size(file.entry.size, file.entry.text);
             if (!put(out, std::string(file.entry.offset - at, '\0'), object) ||
-                !copy_file(settings, file, copy) ||
+                !put_piece(carried, bytes_key(file), file.entry.size, data_at + file.entry.offset,
+                           object, out, [&] { return copy_file(settings, file, copy); }) ||
                 !put(out, std::string(bound - file.entry.size, '\0'), object))
                 return false;
             at = file.entry.offset + bound;
         }
         for (const Found& file : found)
             for (std::size_t i = 0; i < file.web.forms.size(); ++i) {
+                const WebForm& form = file.web.forms[i];
                 if (!put(out, std::string(file.entry.forms[i].offset - at, '\0'), object) ||
-                    !copy_form(settings, file, file.web.forms[i], copy))
+                    !put_piece(carried, form_key(form), form.size,
+                               data_at + file.entry.forms[i].offset, object, out,
+                               [&] { return copy_form(settings, file, form, copy); }))
                     return false;
-                at = file.entry.forms[i].offset + file.web.forms[i].size;
+                at = file.entry.forms[i].offset + form.size;
             }
+        // The last object is let go before this one takes its name (Windows holds it).
+        platform::InputFacts now;
+        if (carried.object.file && (!platform::inspect_input(carried.object.file.get(), now) ||
+                                    !same_version(now, carried.object.facts)))
+            return fail(object, "changed while it was read");
+        carried.object.file.reset();
         return put(out, std::string(size - at, '\0'), object) && put(out, layout.after, object);
     });
+    platform::InputFacts facts;
+    return written && platform::look_at_path(object, facts) &&
+           write_text(pieces_path(settings),
+                      "vormesta-pieces 1\n" + version_line(facts) + '\n' + carried.listed);
 }
 
 // The header road: the bytes compiled from the index's own source, where no object can be
@@ -579,6 +689,9 @@ int library_command(const std::string& path, const std::vector<std::string>& lin
     if (!outputs.empty() && exists(settings.record) && read_whole(settings.record, before) &&
         before == record + outputs)
         return 0;
+    // The last object's pieces are of use while every output is as the step left it.
+    const bool carry = !outputs.empty() && before.size() >= outputs.size() &&
+                       before.compare(before.size() - outputs.size(), outputs.size(), outputs) == 0;
     // The record goes first, so that a failure below leaves none and the next build tries again.
     platform::remove_path(settings.record);
     remove_leftovers(settings);
@@ -589,7 +702,7 @@ int library_command(const std::string& path, const std::vector<std::string>& lin
     if (!add_web_facts(settings, found))
         return 1;
     bool written = settings.probe.empty() ? write_source_with_data(settings, found)
-                                          : write_object(settings, target, found);
+                                          : write_object(settings, target, carry, found);
     if (written && !settings.probe.empty())
         written = write_text(settings.source, index_source(settings.name, entries_of(found)));
     written = written && write_index_headers(settings.name, settings.header) &&

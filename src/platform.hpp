@@ -53,6 +53,9 @@ struct FileId {
 // Opens a file by path for binary reading.
 std::FILE* open_input(const char* path);
 
+// Moves an input opened for reading to `offset` bytes from its start; false when it cannot.
+bool seek_input(std::FILE* file, std::uint64_t offset);
+
 // What one look at the open input tells.
 struct InputFacts {
     bool is_directory = false;

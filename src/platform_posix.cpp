@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <iterator>
+#include <limits>
 #include <utility>
 
 #include <dirent.h>
@@ -223,6 +224,11 @@ std::FILE* open_input(const char* path) {
     if (file)
         std::setvbuf(file, nullptr, _IONBF, 0);
     return file;
+}
+
+bool seek_input(std::FILE* file, std::uint64_t offset) {
+    return offset <= static_cast<std::uint64_t>(std::numeric_limits<off_t>::max()) &&
+           fseeko(file, static_cast<off_t>(offset), SEEK_SET) == 0;
 }
 
 namespace {

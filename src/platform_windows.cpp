@@ -315,6 +315,11 @@ std::FILE* open_input(const char* path) {
     }
 }
 
+bool seek_input(std::FILE* file, std::uint64_t offset) {
+    return offset <= static_cast<std::uint64_t>(INT64_MAX) &&
+           _fseeki64(file, static_cast<__int64>(offset), SEEK_SET) == 0;
+}
+
 bool inspect_input(std::FILE* file, InputFacts& facts) {
     const HANDLE handle = handle_of(file);
     if (handle == INVALID_HANDLE_VALUE || !read_identity(handle, facts.id))

@@ -136,6 +136,22 @@ bool copy_data(const std::string& path, Input& input, const std::string& object,
     return true;
 }
 
+bool copy_next(const std::string& path, Input& input, std::uint64_t size, const std::string& to,
+               std::FILE* out) {
+    std::vector<char> block(static_cast<std::size_t>(std::min<std::uint64_t>(size, 1 << 20)));
+    for (std::uint64_t left = size; left > 0;) {
+        const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(left, block.size()));
+        const std::size_t got = std::fread(block.data(), 1, want, input.file.get());
+        if (got != want)
+            return fail(path, std::ferror(input.file.get()) ? "could not be read"
+                                                            : "changed while it was read");
+        if (std::fwrite(block.data(), 1, got, out) != got)
+            return fail_because(to, "could not be written");
+        left -= got;
+    }
+    return true;
+}
+
 bool write_array_text(const std::string& path, Input& input, const std::string& to, std::FILE* out,
                       const std::string& array, std::string_view line_end, bool nul_after,
                       const Seen& seen) {

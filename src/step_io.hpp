@@ -54,6 +54,9 @@ using Seen = std::function<void(std::string_view)>;
 // fewer or more means it changed while it was read.
 bool copy_data(const std::string& path, Input& input, const std::string& object, std::FILE* out,
                const Seen& seen = {}, std::uint64_t skip = 0);
+// Copies the next `size` bytes of the input (an output of an earlier run) to `out`.
+bool copy_next(const std::string& path, Input& input, std::uint64_t size, const std::string& to,
+               std::FILE* out);
 // Writes the input's bytes to `out` as the C array `array` (and a 0 item after them where
 // `nul_after`), each line ended by `line_end`; says what failed, and when the input changed
 // while it was read.
