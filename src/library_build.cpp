@@ -313,7 +313,8 @@ std::string record_of(const Settings& settings, const ObjectTarget& target,
                       const std::vector<Found>& found) {
     // The text this step writes around the files, so that another vormesta writes them again.
     std::string record = index_header(settings.name) + files_header +
-                         index_source_table(settings.name, {}) + settings.text + '\0';
+                         index_source_table(settings.name, {}) +
+                         index_source_over_table(settings.name, 0) + settings.text + '\0';
     if (!settings.probe.empty())
         record += number(static_cast<std::uint64_t>(target.format)) + number(target.is_64) +
                   number(target.big_endian) + number(target.machine) + number(target.flags) +
@@ -550,7 +551,10 @@ bool write_object(const Settings& settings, const ObjectTarget& target, bool car
     symbols[0].size = size;
     ObjectLayout layout;
     std::string refused;
-    if (!lay_out_object(target, symbols, size, alignment, layout, refused))
+    // The table too, where the object can hold it: then no compiler parses a line per file.
+    const ObjectTable table = index_table(settings.name, entries_of(found));
+    if (!lay_out_object(target, symbols, size, alignment, layout, refused,
+                        holds_tables(target) ? &table : nullptr))
         return fail(settings.name, refused);
     const std::string& object = settings.object;
     Carried carried;
@@ -704,7 +708,10 @@ int library_command(const std::string& path, const std::vector<std::string>& lin
     bool written = settings.probe.empty() ? write_source_with_data(settings, found)
                                           : write_object(settings, target, carry, found);
     if (written && !settings.probe.empty())
-        written = write_text(settings.source, index_source(settings.name, entries_of(found)));
+        written =
+            write_text(settings.source, holds_tables(target)
+                                            ? index_source_over_table(settings.name, found.size())
+                                            : index_source(settings.name, entries_of(found)));
     written = written && write_index_headers(settings.name, settings.header) &&
               write_declarations(settings, found) &&
               write_text(settings.record, record + outputs_as_left(settings, found));

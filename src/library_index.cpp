@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <map>
 #include <set>
 
 namespace vormesta {
@@ -14,6 +15,10 @@ std::string library_identifier(const std::string& library) {
 
 std::string library_data_symbol(const std::string& library) {
     return "vormesta_" + library_identifier(library) + "_data";
+}
+
+std::string library_table_symbol(const std::string& library) {
+    return "vormesta_" + library_identifier(library) + "_table";
 }
 
 // FNV-1a over the path: a file's symbol is the library's and the path's, whatever its name.
@@ -423,9 +428,13 @@ std::string index_source(const std::string& library, const std::vector<IndexEntr
     return text + "#ifdef __cplusplus\n}\n#endif\n" + index_source_table(library, entries);
 }
 
-std::string index_source_table(const std::string& library,
-                               const std::vector<IndexEntry>& entries) {
-    const std::string id = library_identifier(library);
+namespace {
+// The functions that find a file in the sorted table `table` of `files` entries.
+std::string index_functions(const std::string& library, std::size_t files,
+                            const std::string& table);
+} // namespace
+
+std::string index_source_table(const std::string& library, const std::vector<IndexEntry>& entries) {
     std::string text;
     for (std::size_t i = 0; i < entries.size(); ++i) {
         if (entries[i].forms.empty())
@@ -452,50 +461,123 @@ std::string index_source_table(const std::string& library,
     }
     if (entries.empty())
         text += "    {0, 0, 0, 0, 0, 0, 0},\n";
-    const std::string count = std::to_string(entries.size());
-    text += "};\n"
-            "static int vormesta_order(const void* path, const void* file) {\n"
-            "    return strcmp((const char*)path, ((const struct vormesta_file*)file)->path);\n"
-            "}\n"
-            "/* Where `path` stands to the files below `folder` (`length` bytes): before, among, "
-            "after. */\n"
-            "static int vormesta_place(const char* path, const char* folder, size_t length) {\n"
-            "    int order = strncmp(path, folder, length);\n"
-            "    if (order != 0 || length == 0 || folder[length - 1] == '/')\n"
-            "        return order;\n"
-            "    return path[length] == '/' ? 0 : (unsigned char)path[length] < '/' ? -1 : 1;\n"
-            "}\n"
-            "const struct vormesta_file* " + id + "_find(const char* path) {\n"
-            "    return path ? (const struct vormesta_file*)bsearch(path, vormesta_files, " +
-            count + ", sizeof vormesta_files[0], vormesta_order) : 0;\n}\n"
-            "size_t " + id + "_count(void) {\n    return " + count + ";\n}\n"
-            "const struct vormesta_file* " + id + "_at(size_t i) {\n"
-            "    return i < " + count + " ? &vormesta_files[i] : 0;\n}\n"
-            "const struct vormesta_file* " + id + "_below(const char* folder, size_t* count) {\n"
-            "    size_t first = 0, last = " + count + ", length, low, high;\n"
-            "    if (!folder)\n"
-            "        folder = \"\";\n"
-            "    length = strlen(folder);\n"
-            "    while (first < last) {\n"
-            "        size_t middle = first + (last - first) / 2;\n"
-            "        if (vormesta_place(vormesta_files[middle].path, folder, length) < 0)\n"
-            "            first = middle + 1;\n"
-            "        else\n"
-            "            last = middle;\n"
-            "    }\n"
-            "    low = first;\n"
-            "    high = " + count + ";\n"
-            "    while (first < high) {\n"
-            "        size_t middle = first + (high - first) / 2;\n"
-            "        if (vormesta_place(vormesta_files[middle].path, folder, length) <= 0)\n"
-            "            first = middle + 1;\n"
-            "        else\n"
-            "            high = middle;\n"
-            "    }\n"
-            "    if (count)\n"
-            "        *count = first - low;\n"
-            "    return first > low ? &vormesta_files[low] : 0;\n}\n";
+    return text + "};\n" + index_functions(library, entries.size(), "vormesta_files");
+}
+
+std::string index_source_over_table(const std::string& library, std::size_t count) {
+    const std::string table = library_table_symbol(library);
+    return index_source_includes(library) +
+           "#if defined(__GNUC__) && !defined(_WIN32) && !defined(__CYGWIN__)\n"
+           "__attribute__((visibility(\"hidden\")))\n#endif\n"
+           "extern const struct vormesta_file " +
+           table + "[];\n" + index_functions(library, count, table);
+}
+
+ObjectTable index_table(const std::string& library, const std::vector<IndexEntry>& entries) {
+    ObjectTable table;
+    table.symbol = library_table_symbol(library);
+    std::map<std::string, std::uint64_t> strings;
+    auto string = [&](const std::string& text) {
+        const auto at = strings.emplace(text, table.strings.size());
+        if (at.second)
+            table.strings.append(text.c_str(), text.size() + 1);
+        return ObjectWord{ObjectWord::To::string, at.first->second};
+    };
+    using To = ObjectWord::To;
+    constexpr std::uint64_t file_words = 7, form_words = 4;
+    std::uint64_t form = file_words * entries.size();
+    for (const IndexEntry& entry : entries) {
+        const ObjectWord none{To::number, 0};
+        table.words.insert(table.words.end(),
+                           {string(entry.relative),
+                            {To::data, entry.offset},
+                            {To::number, entry.size},
+                            string(entry.type.empty() ? "application/octet-stream" : entry.type),
+                            entry.etag.empty() ? none : string(entry.etag),
+                            entry.forms.empty() ? none : ObjectWord{To::word, form},
+                            {To::number, entry.forms.size()}});
+        form += form_words * entry.forms.size();
+    }
+    for (const IndexEntry& entry : entries)
+        for (const IndexForm& coded : entry.forms)
+            table.words.insert(table.words.end(), {string(coded.name),
+                                                   {To::data, coded.offset},
+                                                   {To::number, coded.size},
+                                                   string(coded.etag)});
+    return table;
+}
+
+namespace {
+
+std::string index_functions(const std::string& library, std::size_t files,
+                            const std::string& table) {
+    const std::string id = library_identifier(library);
+    const std::string count = std::to_string(files);
+    std::string text =
+        "static int vormesta_order(const void* path, const void* file) {\n"
+        "    return strcmp((const char*)path, ((const struct vormesta_file*)file)->path);\n"
+        "}\n"
+        "/* Where `path` stands to the files below `folder` (`length` bytes): before, among, "
+        "after. */\n"
+        "static int vormesta_place(const char* path, const char* folder, size_t length) {\n"
+        "    int order = strncmp(path, folder, length);\n"
+        "    if (order != 0 || length == 0 || folder[length - 1] == '/')\n"
+        "        return order;\n"
+        "    return path[length] == '/' ? 0 : (unsigned char)path[length] < '/' ? -1 : 1;\n"
+        "}\n"
+        "const struct vormesta_file* " +
+        id +
+        "_find(const char* path) {\n"
+        "    return path ? (const struct vormesta_file*)bsearch(path, " +
+        table + ", " + count + ", sizeof " + table +
+        "[0], vormesta_order) : 0;\n}\n"
+        "size_t " +
+        id + "_count(void) {\n    return " + count +
+        ";\n}\n"
+        "const struct vormesta_file* " +
+        id +
+        "_at(size_t i) {\n"
+        "    return i < " +
+        count + " ? &" + table +
+        "[i] : 0;\n}\n"
+        "const struct vormesta_file* " +
+        id +
+        "_below(const char* folder, size_t* count) {\n"
+        "    size_t first = 0, last = " +
+        count +
+        ", length, low, high;\n"
+        "    if (!folder)\n"
+        "        folder = \"\";\n"
+        "    length = strlen(folder);\n"
+        "    while (first < last) {\n"
+        "        size_t middle = first + (last - first) / 2;\n"
+        "        if (vormesta_place(" +
+        table +
+        "[middle].path, folder, length) < 0)\n"
+        "            first = middle + 1;\n"
+        "        else\n"
+        "            last = middle;\n"
+        "    }\n"
+        "    low = first;\n"
+        "    high = " +
+        count +
+        ";\n"
+        "    while (first < high) {\n"
+        "        size_t middle = first + (high - first) / 2;\n"
+        "        if (vormesta_place(" +
+        table +
+        "[middle].path, folder, length) <= 0)\n"
+        "            first = middle + 1;\n"
+        "        else\n"
+        "            high = middle;\n"
+        "    }\n"
+        "    if (count)\n"
+        "        *count = first - low;\n"
+        "    return first > low ? &" +
+        table + "[low] : 0;\n}\n";
     return text;
 }
+
+} // namespace
 
 } // namespace vormesta

@@ -4,6 +4,8 @@
 // name, no other library and no index function can clash with them.
 #pragma once
 
+#include "object_file.hpp"
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -39,6 +41,8 @@ constexpr int index_layout = 2;
 std::string library_identifier(const std::string& library);
 // The hidden symbol of the library's packed data, and of one file's own object.
 std::string library_data_symbol(const std::string& library);
+// The hidden symbol of the library's table of files, where the object holds it.
+std::string library_table_symbol(const std::string& library);
 std::string library_file_symbol(const std::string& library, const std::string& relative);
 
 // Sorts the entries by path (byte by byte) and refuses, in `refused`, the same path twice, two
@@ -82,5 +86,12 @@ std::string index_source(const std::string& library, const std::vector<IndexEntr
 std::string index_source_includes(const std::string& library);
 std::string index_source_table(const std::string& library,
                                const std::vector<IndexEntry>& entries);
+// The index's source where the object holds the table as well (`index_table`): the includes, the
+// table's declaration and the functions that read it. It changes only with the number of files.
+std::string index_source_over_table(const std::string& library, std::size_t count);
+// The table of `struct vormesta_file` (and of their forms) for the object, as the compiler would
+// lay it out: every field a word, pointers to the data (where the entries' offsets say, from the
+// data's start) or to the table's own words and strings.
+ObjectTable index_table(const std::string& library, const std::vector<IndexEntry>& entries);
 
 } // namespace vormesta

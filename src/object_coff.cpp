@@ -9,11 +9,14 @@ constexpr std::uint32_t image_scn_cnt_initialized_data = 0x00000040;
 constexpr std::uint32_t image_scn_lnk_info = 0x00000200;
 constexpr std::uint32_t image_scn_lnk_remove = 0x00000800;
 constexpr std::uint32_t image_scn_align_1bytes = 0x00100000; // 2^(n-1) bytes for n in bits 20-23
+constexpr std::uint32_t image_scn_lnk_nreloc_ovfl = 0x01000000;
 constexpr std::uint32_t image_scn_mem_read = 0x40000000;
 constexpr std::uint16_t image_sym_absolute = 0xFFFF; // section number -1
 constexpr std::uint8_t image_sym_class_external = 2, image_sym_class_static = 3;
 // @feat.00's value: bit 0 says the object's handlers (none here) are registered for SafeSEH.
 constexpr std::uint32_t feat_safe_seh = 1;
+
+constexpr std::uint64_t relocation_size = 10, symbol_size = 18;
 
 // The section flag for an alignment (a power of two up to 8192).
 std::uint32_t align_flag(std::uint32_t alignment) {
@@ -22,22 +25,70 @@ std::uint32_t align_flag(std::uint32_t alignment) {
 
 } // namespace
 
+bool coff_address_relocation(const ObjectTarget& t, AddressRelocation& relocation) {
+    // IMAGE_REL_AMD64_ADDR64, IMAGE_REL_ARM64_ADDR64, IMAGE_REL_I386_DIR32, IMAGE_REL_ARM_ADDR32
+    const std::uint32_t type = t.machine == coff_amd64   ? 0x1
+                               : t.machine == coff_arm64 ? 0xE
+                               : t.machine == coff_i386  ? 0x6
+                               : t.machine == coff_armnt ? 0x1
+                                                         : 0;
+    relocation = {type, false};
+    return type != 0;
+}
+
 // COFF: the data in .rdata, read-only and aligned; x86 objects say they are safe for SafeSEH
 // (@feat.00), which Visual Studio's linker asks of every x86 object; for GNU ld, a .drectve
-// that keeps the symbols out of a DLL's exports.
+// that keeps the symbols out of a DLL's exports. A table goes in a section of its own that the
+// linker puts in .rdata ("$" groups), its addresses relocated against the sections' symbols (the
+// addend in the word); past 65,535 relocations the first one holds their number.
 bool lay_out_coff(const ObjectTarget& t, const std::vector<ObjectSymbol>& symbols,
                   std::uint64_t size, std::uint32_t alignment, ObjectLayout& layout,
-                  std::string& refused) {
+                  std::string& refused, const ObjectTable* table) {
+    std::vector<ObjectSymbol> named = symbols;
+    if (table)
+        named.push_back({table->symbol, 0, 0});
     // GNU ld's directive names C names, without the x86 prefix.
     std::string directive;
-    for (const ObjectSymbol& symbol : symbols)
+    for (const ObjectSymbol& symbol : named)
         if (t.gnu_ld)
             directive += (directive.empty() ? " -exclude-symbols:" : ",") + symbol.name;
-    const std::uint16_t section_count = directive.empty() ? 1 : 2;
+    const std::uint16_t table_section = directive.empty() ? 2 : 3;
+    const auto section_count = static_cast<std::uint16_t>(table_section - 1 + (table ? 1 : 0));
     const std::uint64_t data_at = file_header_size + section_header_size * section_count;
     const bool safe_seh = t.machine == coff_i386;
     const std::uint64_t directive_at = data_at + size;
-    const std::uint64_t symbols_at = directive_at + directive.size();
+    // The table: its words, then its relocations, one per address.
+    AddressRelocation relocation;
+    const std::uint64_t word = t.machine == coff_amd64 || t.machine == coff_arm64 ? 8 : 4;
+    const std::uint64_t data_symbol = named.size() + (safe_seh ? 1 : 0),
+                        table_symbol = data_symbol + 2;
+    std::string table_data, relocations;
+    Bytes entries(relocations, false);
+    std::uint64_t relocation_count = 0;
+    if (table) {
+        coff_address_relocation(t, relocation);
+        for (std::size_t i = 0; i < table->words.size(); ++i)
+            relocation_count += table->words[i].to != ObjectWord::To::number;
+        if (relocation_count > 0xFFFF) {
+            entries.u32(relocation_count + 1);
+            entries.u32(0);
+            entries.u16(0); // IMAGE_REL_*_ABSOLUTE: no relocation
+        }
+        for (std::size_t i = 0; i < table->words.size(); ++i) {
+            const ObjectWord& to = table->words[i];
+            if (to.to == ObjectWord::To::number)
+                continue;
+            entries.u32(i * word);
+            entries.u32(to.to == ObjectWord::To::data ? data_symbol : table_symbol);
+            entries.u16(relocation.type);
+        }
+        table_data = table_bytes(*table, word, false, [&](const ObjectWord& to) {
+            return table_place(*table, to, word);
+        });
+    }
+    const std::uint64_t table_at = directive_at + directive.size();
+    const std::uint64_t relocations_at = table_at + table_data.size();
+    const std::uint64_t symbols_at = relocations_at + relocations.size();
     if (symbols_at > max_32) {
         refused = too_large(size, "a COFF object");
         return false;
@@ -47,36 +98,44 @@ bool lay_out_coff(const ObjectTarget& t, const std::vector<ObjectSymbol>& symbol
     head.u16(section_count);
     head.u32(0); // no time stamp: the same bytes give the same object
     head.u32(symbols_at);
-    head.u32(static_cast<std::uint32_t>(symbols.size() + (safe_seh ? 1 : 0)));
+    head.u32(static_cast<std::uint32_t>(data_symbol + (table ? 4 : 0)));
     head.u16(0); // SizeOfOptionalHeader
     head.u16(0); // Characteristics
     auto section = [&](std::string_view name, std::uint64_t bytes, std::uint64_t offset,
-                       std::uint32_t flags) {
+                       std::uint32_t flags, std::uint64_t relocated_at = 0,
+                       std::uint64_t relocated = 0) {
         head.name(name, 8);
         head.u32(0); // VirtualSize
         head.u32(0); // VirtualAddress
         head.u32(bytes);
         head.u32(offset);
-        head.u32(0); // PointerToRelocations
+        head.u32(relocated_at);
         head.u32(0); // PointerToLinenumbers
+        head.u16(std::min<std::uint64_t>(relocated, 0xFFFF));
         head.u16(0);
-        head.u16(0);
-        head.u32(flags);
+        head.u32(flags | (relocated > 0xFFFF ? image_scn_lnk_nreloc_ovfl : 0));
     };
     section(".rdata", size, data_at,
             image_scn_cnt_initialized_data | image_scn_mem_read | align_flag(alignment));
     if (!directive.empty())
         section(".drectve", directive.size(), directive_at,
                 image_scn_lnk_info | image_scn_lnk_remove | align_flag(1));
+    if (table)
+        section(".rdata$v", table_data.size(), table_at,
+                image_scn_cnt_initialized_data | image_scn_mem_read |
+                    align_flag(static_cast<std::uint32_t>(word)),
+                relocations_at, relocation_count + (relocation_count > 0xFFFF ? 1 : 0));
 
     Bytes rest(layout.after, false);
     layout.after += directive;
+    layout.after += table_data;
+    layout.after += relocations;
     std::string strings;
-    for (const ObjectSymbol& symbol : symbols) {
+    for (const ObjectSymbol& symbol : named) {
         rest.u32(0); // the name is in the string table
         rest.u32(static_cast<std::uint32_t>(4 + strings.size()));
         rest.u32(static_cast<std::uint32_t>(symbol.offset));
-        rest.u16(1); // .rdata
+        rest.u16(table && &symbol == &named.back() ? table_section : 1);
         rest.u16(0); // Type
         rest.u8(image_sym_class_external);
         rest.u8(0); // NumberOfAuxSymbols
@@ -89,6 +148,27 @@ bool lay_out_coff(const ObjectTarget& t, const std::vector<ObjectSymbol>& symbol
         rest.u16(0);
         rest.u8(image_sym_class_static);
         rest.u8(0);
+    }
+    // The sections' own symbols, with their definitions, that the table's relocations name.
+    auto section_symbol = [&](std::string_view name, std::uint16_t number, std::uint64_t bytes,
+                              std::uint64_t relocated) {
+        rest.name(name, 8);
+        rest.u32(0);
+        rest.u16(number);
+        rest.u16(0);
+        rest.u8(image_sym_class_static);
+        rest.u8(1);
+        rest.u32(bytes);
+        rest.u16(std::min<std::uint64_t>(relocated, 0xFFFF));
+        rest.u16(0); // NumberOfLinenumbers
+        rest.u32(0); // CheckSum
+        rest.u16(0); // Number
+        rest.u8(0);  // Selection
+        rest.name("", 3);
+    };
+    if (table) {
+        section_symbol(".rdata", 1, size, 0);
+        section_symbol(".rdata$v", table_section, table_data.size(), relocation_count);
     }
     rest.u32(static_cast<std::uint32_t>(4 + strings.size()));
     layout.after += strings;

@@ -59,11 +59,33 @@ struct ObjectSymbol {
     std::uint64_t size = 0;
 };
 
+// One address-sized word of a table: a number, or the address of a place in the data, of a word
+// of the table, or of a string after its words (each from its start, in bytes or words).
+struct ObjectWord {
+    enum class To { number, data, word, string };
+    To to = To::number;
+    std::uint64_t value = 0;
+};
+
+// A table of words the object holds beside the data, in a section the linker relocates: what a
+// compiler writes for a `const` array of structs of pointers, written without one. Its symbol is
+// hidden like the data's.
+struct ObjectTable {
+    std::string symbol;
+    std::vector<ObjectWord> words;
+    std::string strings; // after the words
+};
+
+// Whether objects for `target` can hold a table: its formats and machines whose relocation of
+// an address this code knows. Others get the table from the compiler.
+bool holds_tables(const ObjectTarget& target);
+
 // Lays out an object whose `size` bytes of data, aligned to `alignment` (a power of two), carry
-// `symbols`. False, with the reason in `refused`, for a size the format cannot hold.
+// `symbols`, and `table` where given (for a target that `holds_tables`). False, with the reason
+// in `refused`, for a size the format cannot hold.
 bool lay_out_object(const ObjectTarget& target, const std::vector<ObjectSymbol>& symbols,
                     std::uint64_t size, std::uint32_t alignment, ObjectLayout& layout,
-                    std::string& refused);
+                    std::string& refused, const ObjectTable* table = nullptr);
 
 // An object holding one array, `array`, of all `size` bytes.
 inline bool lay_out_object(const ObjectTarget& target, const std::string& array,

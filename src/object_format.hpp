@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -120,6 +121,9 @@ class Reader {
 constexpr std::uint16_t elf_i386 = 3;       // EM_386
 constexpr std::uint16_t elf_x86_64 = 62;    // EM_X86_64
 constexpr std::uint16_t elf_aarch64 = 183;  // EM_AARCH64
+constexpr std::uint16_t elf_arm = 40;       // EM_ARM
+constexpr std::uint16_t elf_s390 = 22;      // EM_S390
+constexpr std::uint16_t elf_riscv = 243;    // EM_RISCV
 constexpr std::uint16_t coff_i386 = 0x14C;  // IMAGE_FILE_MACHINE_I386
 constexpr std::uint16_t coff_amd64 = 0x8664;
 constexpr std::uint16_t coff_arm64 = 0xAA64;
@@ -132,13 +136,36 @@ inline std::string too_large(std::uint64_t size, const char* format) {
     return std::to_string(size) + " bytes are more than " + format + " can hold";
 }
 
+// How a word holding an address is relocated: the relocation's type, and whether its addend is in
+// the relocation (RELA) or in the word itself (REL).
+struct AddressRelocation {
+    std::uint32_t type = 0;
+    bool in_relocation = false;
+};
+// ELF's, for the machines this code knows (elf.h's R_*_64 and R_*_32); false for others.
+bool elf_address_relocation(const ObjectTarget& t, AddressRelocation& relocation);
+
+// The bytes of `table` for a target of `word`-byte addresses, the table's words first: numbers
+// as they are, addresses as `address` gives the word for each (the addend, or 0).
+std::string table_bytes(const ObjectTable& table, std::uint64_t word, bool big_endian,
+                        const std::function<std::uint64_t(const ObjectWord&)>& address);
+// Where a word of `table` points: into the data or into the table (words, then strings).
+inline std::uint64_t table_place(const ObjectTable& table, const ObjectWord& at,
+                                 std::uint64_t word) {
+    return at.to == ObjectWord::To::word     ? at.value * word
+           : at.to == ObjectWord::To::string ? table.words.size() * word + at.value
+                                             : at.value;
+}
+
 // The writers, one per format: each lays out the object around the data as lay_out_object says.
 bool lay_out_elf(const ObjectTarget& t, const std::vector<ObjectSymbol>& symbols,
                  std::uint64_t size, std::uint32_t alignment, ObjectLayout& layout,
-                 std::string& refused);
+                 std::string& refused, const ObjectTable* table);
 bool lay_out_coff(const ObjectTarget& t, const std::vector<ObjectSymbol>& symbols,
                   std::uint64_t size, std::uint32_t alignment, ObjectLayout& layout,
-                  std::string& refused);
+                  std::string& refused, const ObjectTable* table);
+// COFF's (winnt.h's IMAGE_REL_*_ADDR64 and DIR32), for the machines this code writes.
+bool coff_address_relocation(const ObjectTarget& t, AddressRelocation& relocation);
 bool lay_out_macho(const ObjectTarget& t, const std::vector<ObjectSymbol>& symbols,
                    std::uint64_t size, std::uint32_t alignment, ObjectLayout& layout,
                    std::string& refused);

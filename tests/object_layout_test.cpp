@@ -264,4 +264,144 @@ TEST(ObjectLayout, EveryFieldForEveryFormatAndAlignment) {
     }
 }
 
+// A table of pointers into the data, into its own words and strings, and numbers between,
+// relocated as each machine's linker takes an address: read back relocation by relocation, the
+// word each names and what it adds. COFF past 65,535 relocations keeps their number in the
+// first; a machine whose relocation is not known holds no table.
+struct Relocated {
+    std::uint64_t at, section, type, addend; // section: 0 for the data's
+};
+
+struct TableRow {
+    const char* what;
+    ObjectTarget target;
+    std::uint64_t type;
+    bool in_relocation;
+    std::size_t copies; // of the four words
+};
+
+std::vector<vormesta::ObjectWord> table_words(std::size_t copies) {
+    using To = vormesta::ObjectWord::To;
+    std::vector<vormesta::ObjectWord> words;
+    for (std::size_t i = 0; i < copies; ++i)
+        words.insert(words.end(),
+                     {{To::string, 2}, {To::data, 8 + i}, {To::number, 5}, {To::word, i}});
+    return words;
+}
+
+std::vector<Relocated> elf_relocations(const std::string& object, const ObjectTarget& t,
+                                       std::uint64_t& table_at) {
+    const Read in{object, t.big_endian};
+    const bool w = t.is_64;
+    const std::uint64_t shoff = w ? in.u64(40) : in.u32(32), count = in.u16(w ? 60 : 48);
+    auto field = [&](std::uint64_t i, std::uint64_t o32, std::uint64_t o64, bool word) {
+        const std::uint64_t at = shoff + i * (w ? 64 : 40) + (w ? o64 : o32);
+        return word && w ? in.u64(at) : in.u32(at);
+    };
+    std::vector<Relocated> found;
+    for (std::uint64_t i = 0; i < count; ++i) {
+        const std::uint64_t type = field(i, 4, 4, false);
+        if (type != 4 && type != 9)
+            continue;
+        const std::uint64_t table = field(i, 28, 44, false), symtab = field(i, 24, 40, false);
+        table_at = field(table, 16, 24, true);
+        EXPECT_EQ(field(table, 8, 8, true), 3u); // SHF_ALLOC | SHF_WRITE
+        const std::uint64_t at = field(i, 16, 24, true), size = field(i, 20, 32, true);
+        const std::uint64_t entry = field(i, 36, 56, true), named = field(symtab, 16, 24, true);
+        for (std::uint64_t r = at; r < at + size; r += entry) {
+            const std::uint64_t info = w ? in.u64(r + 8) : in.u32(r + 4);
+            const std::uint64_t symbol = w ? info >> 32 : info >> 8;
+            const std::uint64_t section = in.u16(named + symbol * (w ? 24 : 16) + (w ? 6 : 14));
+            const std::uint64_t offset = w ? in.u64(r) : in.u32(r);
+            const std::uint64_t addend = type == 4 ? (w ? in.u64(r + 16) : in.u32(r + 8))
+                                                   : in.get(table_at + offset, w ? 8 : 4);
+            found.push_back(
+                {offset, section == 1 ? 0 : section, w ? info & 0xFFFFFFFF : info & 0xFF, addend});
+        }
+    }
+    return found;
+}
+
+std::vector<Relocated> coff_relocations(const std::string& object, std::uint64_t& table_at) {
+    const Read in{object, false};
+    const std::uint64_t sections = in.u16(2), named = in.u32(8);
+    std::vector<Relocated> found;
+    for (std::uint64_t i = 0; i < sections; ++i) {
+        const std::uint64_t at = 20 + i * 40;
+        if (in.u32(at + 24) == 0)
+            continue;
+        table_at = in.u32(at + 20);
+        std::uint64_t count = in.u16(at + 32), first = in.u32(at + 24);
+        if (in.u32(at + 36) & 0x01000000) { // IMAGE_SCN_LNK_NRELOC_OVFL
+            EXPECT_EQ(count, 0xFFFFu);
+            count = in.u32(first) - 1;
+            first += 10;
+        }
+        for (std::uint64_t r = first; r < first + count * 10; r += 10) {
+            const std::uint64_t symbol = named + in.u32(r + 4) * 18;
+            EXPECT_EQ(in.u8(symbol + 16), 3u); // a section's own symbol
+            found.push_back({in.u32(r), in.u16(symbol + 12) - 1, in.u16(r + 8),
+                             in.get(table_at + in.u32(r), object[4] == 0x64 ? 8 : 4)});
+        }
+    }
+    return found;
+}
+
+const TableRow table_rows[] = {
+    {"elf64 x86-64", target(Format::elf, true, false, 62), 1, true, 3},
+    {"elf32 i386", target(Format::elf, false, false, 3), 1, false, 3},
+    {"elf32 arm", target(Format::elf, false, false, 40), 2, false, 3},
+    {"elf64 aarch64", target(Format::elf, true, false, 183), 257, true, 3},
+    {"elf64 s390x", target(Format::elf, true, true, 22), 22, true, 3},
+    {"coff x64", target(Format::coff, true, false, 0x8664), 1, false, 3},
+    {"coff x64, past 65,535 relocations", target(Format::coff, true, false, 0x8664), 1, false,
+     40000},
+    {"coff x86", target(Format::coff, false, false, 0x14C, "_"), 6, false, 3},
+};
+
+TEST(ObjectLayout, TablesRelocatedForEachMachine) {
+    for (const TableRow& row : table_rows) {
+        SCOPED_TRACE(row.what);
+        vormesta::ObjectTable table{"lib_table", table_words(row.copies), std::string("ab\0cd\0")};
+        vormesta::ObjectLayout layout;
+        std::string refused;
+        ASSERT_TRUE(vormesta::holds_tables(row.target));
+        ASSERT_TRUE(vormesta::lay_out_object(row.target, symbols, 40, 16, layout, refused, &table))
+            << refused;
+        const std::string object = layout.before + std::string(40, '\xa5') + layout.after;
+        std::uint64_t table_at = 0;
+        const std::vector<Relocated> found = row.target.format == Format::elf
+                                                 ? elf_relocations(object, row.target, table_at)
+                                                 : coff_relocations(object, table_at);
+        const std::uint64_t word = row.target.is_64 ? 8 : 4;
+        ASSERT_EQ(found.size(), 3 * row.copies);
+        for (std::size_t i = 0; i < row.copies; ++i) {
+            const Relocated* r = &found[3 * i];
+            // The string, 2 bytes into the strings after the words; the data; a word.
+            EXPECT_EQ(r[0].at, 4 * i * word);
+            EXPECT_EQ(r[0].addend, table.words.size() * word + 2);
+            EXPECT_EQ(r[1].at, (4 * i + 1) * word);
+            EXPECT_EQ(r[1].addend, 8 + i);
+            EXPECT_EQ(r[1].section, 0u);
+            EXPECT_NE(r[0].section, 0u);
+            EXPECT_EQ(r[2].addend, i * word);
+            EXPECT_EQ(Read({object, row.target.big_endian})
+                          .get(table_at + (4 * i + 2) * word, static_cast<int>(word)),
+                      5u);
+            for (int k = 0; k < 3; ++k)
+                EXPECT_EQ(r[k].type, row.type);
+            if (row.in_relocation) {
+                EXPECT_EQ(Read({object, row.target.big_endian})
+                              .get(table_at + 4 * i * word, static_cast<int>(word)),
+                          0u);
+            }
+        }
+    }
+    vormesta::ObjectTable table{"lib_table", table_words(1), ""};
+    vormesta::ObjectLayout layout;
+    std::string refused;
+    EXPECT_FALSE(vormesta::lay_out_object(target(Format::elf, false, true, 8), symbols, 40, 16,
+                                          layout, refused, &table));
+}
+
 } // namespace
