@@ -467,10 +467,14 @@ std::string index_source_table(const std::string& library, const std::vector<Ind
 std::string index_source_over_table(const std::string& library, std::size_t count) {
     const std::string table = library_table_symbol(library);
     return index_source_includes(library) +
+           "#ifdef __cplusplus\nextern \"C\" {\n#endif\n"
            "#if defined(__GNUC__) && !defined(_WIN32) && !defined(__CYGWIN__)\n"
            "__attribute__((visibility(\"hidden\")))\n#endif\n"
            "extern const struct vormesta_file " +
-           table + "[];\n" + index_functions(library, count, table);
+           table +
+           "[];\n"
+           "#ifdef __cplusplus\n}\n#endif\n" +
+           index_functions(library, count, table);
 }
 
 ObjectTable index_table(const std::string& library, const std::vector<IndexEntry>& entries) {
@@ -513,6 +517,7 @@ std::string index_functions(const std::string& library, std::size_t files,
                             const std::string& table) {
     const std::string id = library_identifier(library);
     const std::string count = std::to_string(files);
+    // clang-format off: the C as it reads
     std::string text =
         "static int vormesta_order(const void* path, const void* file) {\n"
         "    return strcmp((const char*)path, ((const struct vormesta_file*)file)->path);\n"
@@ -575,6 +580,7 @@ std::string index_functions(const std::string& library, std::size_t files,
         "        *count = first - low;\n"
         "    return first > low ? &" +
         table + "[low] : 0;\n}\n";
+    // clang-format on
     return text;
 }
 
