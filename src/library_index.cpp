@@ -33,6 +33,17 @@ std::string library_file_symbol(const std::string& library, const std::string& r
     return "vormesta_" + library_identifier(library) + "_f" + digits;
 }
 
+bool array_allowed(const std::string& library, const std::string& array, std::string& refused) {
+    const std::string id = library_identifier(library);
+    for (const char* word : {"_find", "_count", "_at", "_below", "_files"})
+        if (array == id + word) {
+            refused = "its array " + array + " is a function of library " + library +
+                      "'s index; rename the file";
+            return false;
+        }
+    return true;
+}
+
 bool sort_entries(const std::string& library, std::vector<IndexEntry>& entries,
                   std::string& refused) {
     std::sort(entries.begin(), entries.end(),
@@ -43,10 +54,6 @@ bool sort_entries(const std::string& library, std::vector<IndexEntry>& entries,
                       " twice (" + entries[i - 1].from + ")";
             return false;
         }
-    const std::string id = library_identifier(library);
-    std::set<std::string> own;
-    for (const char* word : {"_find", "_count", "_at", "_below", "_files"})
-        own.insert(id + word);
     std::vector<const IndexEntry*> declared;
     for (const IndexEntry& entry : entries)
         if (!entry.array.empty())
@@ -54,9 +61,8 @@ bool sort_entries(const std::string& library, std::vector<IndexEntry>& entries,
     std::sort(declared.begin(), declared.end(),
               [](const IndexEntry* a, const IndexEntry* b) { return a->array < b->array; });
     for (std::size_t i = 0; i < declared.size(); ++i) {
-        if (own.count(declared[i]->array)) {
-            refused = declared[i]->from + ": its array " + declared[i]->array +
-                      " is a function of library " + library + "'s index; rename the file";
+        if (!array_allowed(library, declared[i]->array, refused)) {
+            refused = declared[i]->from + ": " + refused;
             return false;
         }
         if (i > 0 && declared[i]->array == declared[i - 1]->array) {
@@ -268,8 +274,10 @@ static inline int vormesta_accepts(const char* accept, const char* name) {
             any = any > 0 ? any : above;
             continue;
         }
-        if (length == 6 && (token[0] | 32) == 'x' && token[1] == '-') /* x-gzip is gzip */
-            token += 2, length -= 2;
+        if (length == 6 && (token[0] | 32) == 'x' && token[1] == '-') { /* x-gzip is gzip */
+            token += 2;
+            length -= 2;
+        }
         for (same = 1, i = 0; i < length && same; ++i)
             same = name[i] && (token[i] | 32) == name[i];
         if (same && !name[length])
@@ -283,11 +291,11 @@ static inline const struct vormesta_encoding* vormesta_negotiate(const struct vo
                                                                  const char* accept_encoding) {
     size_t i;
     if (!file || !accept_encoding)
-        return 0;
+        return NULL;
     for (i = 0; i < file->encoding_count; ++i)
         if (vormesta_accepts(accept_encoding, file->encodings[i].name))
             return &file->encodings[i];
-    return 0;
+    return NULL;
 }
 #endif
 )";
@@ -452,15 +460,15 @@ std::string index_source_table(const std::string& library, const std::vector<Ind
     for (std::size_t i = 0; i < entries.size(); ++i) {
         const IndexEntry& entry = entries[i];
         const std::string forms =
-            entry.forms.empty() ? "0" : "vormesta_forms_" + std::to_string(i);
+            entry.forms.empty() ? "NULL" : "vormesta_forms_" + std::to_string(i);
         text += "    {" + c_string(entry.relative) + ", " + entry.symbol + " + " +
                 std::to_string(entry.offset) + ", " + std::to_string(entry.size) + ", " +
                 c_string(entry.type.empty() ? "application/octet-stream" : entry.type) + ", " +
-                (entry.etag.empty() ? "0" : c_string(entry.etag)) + ", " + forms + ", " +
+                (entry.etag.empty() ? "NULL" : c_string(entry.etag)) + ", " + forms + ", " +
                 std::to_string(entry.forms.size()) + "},\n";
     }
     if (entries.empty())
-        text += "    {0, 0, 0, 0, 0, 0, 0},\n";
+        text += "    {NULL, NULL, 0, NULL, NULL, NULL, 0},\n";
     return text + "};\n" + index_functions(library, entries.size(), "vormesta_files");
 }
 
@@ -517,69 +525,54 @@ std::string index_functions(const std::string& library, std::size_t files,
                             const std::string& table) {
     const std::string id = library_identifier(library);
     const std::string count = std::to_string(files);
-    // clang-format off: the C as it reads
+    // The C as it reads, for C and C++ alike (no cast or 0 a strict C++ build warns of).
+    // clang-format off
     std::string text =
-        "static int vormesta_order(const void* path, const void* file) {\n"
-        "    return strcmp((const char*)path, ((const struct vormesta_file*)file)->path);\n"
-        "}\n"
-        "/* Where `path` stands to the files below `folder` (`length` bytes): before, among, "
-        "after. */\n"
-        "static int vormesta_place(const char* path, const char* folder, size_t length) {\n"
-        "    int order = strncmp(path, folder, length);\n"
-        "    if (order != 0 || length == 0 || folder[length - 1] == '/')\n"
-        "        return order;\n"
-        "    return path[length] == '/' ? 0 : (unsigned char)path[length] < '/' ? -1 : 1;\n"
-        "}\n"
-        "const struct vormesta_file* " +
-        id +
-        "_find(const char* path) {\n"
-        "    return path ? (const struct vormesta_file*)bsearch(path, " +
-        table + ", " + count + ", sizeof " + table +
-        "[0], vormesta_order) : 0;\n}\n"
-        "size_t " +
-        id + "_count(void) {\n    return " + count +
-        ";\n}\n"
-        "const struct vormesta_file* " +
-        id +
-        "_at(size_t i) {\n"
-        "    return i < " +
-        count + " ? &" + table +
-        "[i] : 0;\n}\n"
-        "const struct vormesta_file* " +
-        id +
-        "_below(const char* folder, size_t* count) {\n"
-        "    size_t first = 0, last = " +
-        count +
-        ", length, low, high;\n"
-        "    if (!folder)\n"
-        "        folder = \"\";\n"
-        "    length = strlen(folder);\n"
-        "    while (first < last) {\n"
-        "        size_t middle = first + (last - first) / 2;\n"
-        "        if (vormesta_place(" +
-        table +
-        "[middle].path, folder, length) < 0)\n"
-        "            first = middle + 1;\n"
-        "        else\n"
-        "            last = middle;\n"
-        "    }\n"
-        "    low = first;\n"
-        "    high = " +
-        count +
-        ";\n"
-        "    while (first < high) {\n"
-        "        size_t middle = first + (high - first) / 2;\n"
-        "        if (vormesta_place(" +
-        table +
-        "[middle].path, folder, length) <= 0)\n"
-        "            first = middle + 1;\n"
-        "        else\n"
-        "            high = middle;\n"
-        "    }\n"
-        "    if (count)\n"
-        "        *count = first - low;\n"
-        "    return first > low ? &" +
-        table + "[low] : 0;\n}\n";
+            "#ifdef __cplusplus\n#define VORMESTA_CAST(type, value) static_cast<type>(value)\n"
+            "#else\n#define VORMESTA_CAST(type, value) ((type)(value))\n#endif\n"
+            "static int vormesta_order(const void* path, const void* file) {\n"
+            "    return strcmp(VORMESTA_CAST(const char*, path),\n"
+            "                  VORMESTA_CAST(const struct vormesta_file*, file)->path);\n"
+            "}\n"
+            "/* Where `path` stands to the files below `folder` (`length` bytes): before, among, "
+            "after. */\n"
+            "static int vormesta_place(const char* path, const char* folder, size_t length) {\n"
+            "    int order = strncmp(path, folder, length);\n"
+            "    if (order != 0 || length == 0 || folder[length - 1] == '/')\n"
+            "        return order;\n"
+            "    return path[length] == '/' ? 0\n"
+            "           : VORMESTA_CAST(unsigned char, path[length]) < '/' ? -1 : 1;\n"
+            "}\n"
+            "const struct vormesta_file* " + id + "_find(const char* path) {\n"
+            "    return path ? VORMESTA_CAST(const struct vormesta_file*, bsearch(path, " + table +
+            ", " + count + ", sizeof " + table + "[0], vormesta_order)) : NULL;\n}\n"
+            "size_t " + id + "_count(void) {\n    return " + count + ";\n}\n"
+            "const struct vormesta_file* " + id + "_at(size_t i) {\n"
+            "    return i < " + count + " ? &" + table + "[i] : NULL;\n}\n"
+            "const struct vormesta_file* " + id + "_below(const char* folder, size_t* count) {\n"
+            "    size_t first = 0, last = " + count + ", length, low, high;\n"
+            "    if (!folder)\n"
+            "        folder = \"\";\n"
+            "    length = strlen(folder);\n"
+            "    while (first < last) {\n"
+            "        size_t middle = first + (last - first) / 2;\n"
+            "        if (vormesta_place(" + table + "[middle].path, folder, length) < 0)\n"
+            "            first = middle + 1;\n"
+            "        else\n"
+            "            last = middle;\n"
+            "    }\n"
+            "    low = first;\n"
+            "    high = " + count + ";\n"
+            "    while (first < high) {\n"
+            "        size_t middle = first + (high - first) / 2;\n"
+            "        if (vormesta_place(" + table + "[middle].path, folder, length) <= 0)\n"
+            "            first = middle + 1;\n"
+            "        else\n"
+            "            high = middle;\n"
+            "    }\n"
+            "    if (count)\n"
+            "        *count = first - low;\n"
+            "    return first > low ? &" + table + "[low] : NULL;\n}\n";
     // clang-format on
     return text;
 }

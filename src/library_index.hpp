@@ -45,6 +45,10 @@ std::string library_data_symbol(const std::string& library);
 std::string library_table_symbol(const std::string& library);
 std::string library_file_symbol(const std::string& library, const std::string& relative);
 
+// Whether a file of library `library` may be declared as `array`: not as one of the index's own
+// functions. Says why not in `refused`.
+bool array_allowed(const std::string& library, const std::string& array, std::string& refused);
+
 // Sorts the entries by path (byte by byte) and refuses, in `refused`, the same path twice, two
 // declared files giving one array, and an array the index's own functions take.
 bool sort_entries(const std::string& library, std::vector<IndexEntry>& entries,

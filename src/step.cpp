@@ -157,9 +157,14 @@ int object_command(const Options& options, const std::string& probe, const std::
     Names names;
     Input input;
     vormesta::ObjectTarget target;
+    std::string refused;
     if (!names_of(relative, names) || !read_probe(probe, target) || !open_input(path, input) ||
         !has_data(path, input))
         return 1;
+    // Declared in a library, its array must not be one of the index's functions.
+    if (!options.library.empty() && declaration &&
+        !vormesta::array_allowed(options.library, names.array, refused))
+        return fail(path, refused), 1;
     target.gnu_ld = options.gnu_ld;
     const std::uint64_t size = vormesta::array_size(input.facts.size, options.text);
     // A file of a library is reached through the library's own symbol; its array name is
@@ -170,7 +175,6 @@ int object_command(const Options& options, const std::string& probe, const std::
     if (options.library.empty() || declaration)
         symbols.push_back({names.array, 0, size});
     vormesta::ObjectLayout layout;
-    std::string refused;
     if (!vormesta::lay_out_object(target, symbols, size, options.align, layout, refused))
         return fail(path, refused), 1;
     // The text's NUL (or an empty file's one byte) comes right after the file's bytes.

@@ -112,12 +112,13 @@ TEST(LibraryIndex, TheTableReachesEachFileThroughItsSymbolAndOffset) {
     EXPECT_EQ(start.find(declared), start.rfind(declared))
         << "one declaration per symbol:\n" << start;
     const std::string& table = start;
-    EXPECT_NE(table.find("{\"b.txt\", vormesta_site_data + 32, 7, \"application/octet-stream\", 0, "
-                         "0, 0}"),
-              std::string::npos)
+    EXPECT_NE(
+        table.find("{\"b.txt\", vormesta_site_data + 32, 7, \"application/octet-stream\", NULL, "
+                   "NULL, 0}"),
+        std::string::npos)
         << table;
     EXPECT_NE(table.find("site_below(const char* folder, size_t* count)"), std::string::npos);
-    EXPECT_NE(vormesta::index_source_table("site", {}).find("{0, 0, 0, 0, 0, 0, 0}"),
+    EXPECT_NE(vormesta::index_source_table("site", {}).find("{NULL, NULL, 0, NULL, NULL, NULL, 0}"),
               std::string::npos);
     // A file's forms, each reached like the bytes and with its own validator.
     entries[1].type = "text/plain";

@@ -536,6 +536,12 @@ CASES.update({
         files=SITE, sparse={"site/big.bin": 3 << 30}, between=probe_object, memory=64 << 20,
         again=False, only="posix"),
 })
+# The per-file road refuses what the library road refuses.
+CASES["step_object_array_is_an_index_function"] = Case(
+    ["object", "--library", "lib", "probe.o", "lib_find.bin", "lib_find.bin", "o.o", "lib_find.h"],
+    step=True, files={"lib_find.bin": b"x"}, before=[probe_object], again=False, status=1,
+    stdout=b"vormesta-step: lib_find.bin: its array lib_find is a function of library lib's "
+           b"index; rename the file\n")
 # The object again after an edit: what did not change is taken from the last object, while it
 # and the list of its pieces are as the step left them.
 OBJECT = library("gzip", "probe\tprobe.o", "object\tout/site.o")
@@ -1168,6 +1174,40 @@ def check_compiles():
             if not out.is_file() or out.read_bytes() != inputs[path]:
                 failures.append(f"{ext}: {array} does not hold the bytes of {path}")
             out.unlink(missing_ok=True)
+    return failures + check_library_compiles(root)
+
+
+def check_library_compiles(root):
+    """What the library step writes (the index, its header, the data as C) compiles with every
+    warning a strict project turns on, as C and as C++, and finds its file."""
+    (root / "site").mkdir()
+    (root / "site/index.html").write_bytes(PAGE)
+    stdout, status, _ = run_tool(library("gzip declare"), root, step=True)
+    if status != 0:
+        return [f"the library step: status {status}, printed {stdout!r}"]
+    (root / "use.c").write_text('#include "vormesta/site.h"\n#include "index.h"\n'
+                                'int main(void) {\n'
+                                '    const struct vormesta_file* file = site_find("index.html");\n'
+                                '    return !file || file->data != index_ || file->size != sizeof index_'
+                                ' || !vormesta_negotiate(file, "gzip");\n}\n')
+    strict = ["-Wall", "-Wextra", "-Wpedantic", "-Wconversion", "-Wsign-conversion", "-Wshadow",
+              "-Werror", "-Iout", "-Iout/include"]
+    failures = []
+    for compiler, language, flags in (
+            (opts.cc, "c", ["-std=c99", "-Wstrict-prototypes", "-Wmissing-prototypes",
+                            "-Wcast-qual", "-Wundef"]),
+            (opts.cxx, "c++", ["-std=c++11", "-Wold-style-cast", "-Wzero-as-null-pointer-constant",
+                               "-Wcomma" if "clang" in (opts.cxx or "") else "-Wuseless-cast"])):
+        if not compiler:
+            continue
+        exe = root / f"site_{language}.exe"
+        build = subprocess.run([compiler, *opts.target_flag, *strict, *flags, "-x", language,
+                                "out/site.c", "use.c", "-o", str(exe)], cwd=root,
+                               stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+        if build.returncode != 0:
+            failures.append(f"{language}: {build.stdout.decode(errors='replace')}")
+        elif subprocess.run(opts.emulator + [str(exe)], cwd=root).returncode != 0:
+            failures.append(f"{language}: the program did not find its file")
     return failures
 
 
