@@ -12,6 +12,7 @@
 #include <cstring>
 #include <map>
 #include <set>
+#include <utility>
 #include <vector>
 
 namespace vormesta {
@@ -452,11 +453,21 @@ std::uint64_t align_up(std::uint64_t value, std::uint32_t alignment) {
 // edit reads that file alone. Trusted only while the object and the list are as the step left
 // them (the record's outputs say so) and the object is the one listed; never past its end.
 struct Carried {
+    struct Place {
+        std::uint64_t offset = 0;
+        std::uint64_t size = 0;
+        std::uint64_t order = 0; // in the list: pieces next in it lie one after the other
+    };
     std::vector<char> buffer; // the last object's stream's, so it outlives it
     Input object;
-    std::map<std::string, std::pair<std::uint64_t, std::uint64_t>> at; // offset and size by key
+    std::map<std::string, Place> at; // by key
+    std::string listed;              // the pieces of the object being written, as lines
+    // What is yet to be copied: a run of the last object (pieces that lay one after another
+    // there and do again, with the zeros between them), then zeros not yet known to be in it.
+    bool running = false;
+    Place run;
+    std::uint64_t zeros = 0;
     std::uint64_t position = 0; // where the last object is read next
-    std::string listed;         // the pieces of the object being written, as lines
 };
 
 std::string bytes_key(const Found& file) {
@@ -481,7 +492,6 @@ void read_pieces(const Settings& settings, Carried& carried) {
     std::string text;
     if (!read_whole(pieces_path(settings), text) || !open_input(settings.object, carried.object))
         return;
-    // Read through a buffer of its own: its pieces are small, and mostly in order.
     carried.buffer.resize(1 << 20);
     std::setvbuf(carried.object.file.get(), carried.buffer.data(), _IOFBF, carried.buffer.size());
     const std::vector<std::string> lines = split(text, '\n');
@@ -491,17 +501,51 @@ void read_pieces(const Settings& settings, Carried& carried) {
     for (std::size_t i = 2; i < lines.size(); ++i) {
         const std::size_t first = lines[i].find('\t');
         const std::size_t second = lines[i].find('\t', first + 1);
-        std::uint64_t offset = 0, size = 0;
+        Carried::Place place;
+        place.order = i;
         if (lines[i].empty())
             continue;
-        if (second == std::string::npos || !parse_number(lines[i].substr(0, first), offset) ||
-            !parse_number(lines[i].substr(first + 1, second - first - 1), size) ||
-            offset > carried.object.facts.size || size > carried.object.facts.size - offset) {
+        if (second == std::string::npos || !parse_number(lines[i].substr(0, first), place.offset) ||
+            !parse_number(lines[i].substr(first + 1, second - first - 1), place.size) ||
+            place.offset > carried.object.facts.size ||
+            place.size > carried.object.facts.size - place.offset) {
             carried.at.clear();
             return;
         }
-        carried.at[lines[i].substr(second + 1)] = {offset, size};
+        carried.at[lines[i].substr(second + 1)] = place;
     }
+}
+
+// Copies the run from the last object, then writes the zeros after it.
+bool flush_carried(Carried& carried, const std::string& object, std::FILE* out) {
+    if (carried.running) {
+        // A short way forward is read over: a seek would drop the stream's buffer.
+        const std::uint64_t from = carried.run.offset;
+        std::FILE* const last = carried.object.file.get();
+        char gap[4096];
+        const bool placed =
+            from >= carried.position && from - carried.position <= sizeof gap
+                ? std::fread(gap, 1, from - carried.position, last) == from - carried.position
+                : platform::seek_input(last, from);
+        carried.position = from + carried.run.size;
+        carried.running = false;
+        if (!placed)
+            return fail_because(object, "could not be read");
+        if (!copy_next(object, carried.object, carried.run.size, object, out))
+            return false;
+    }
+    const std::uint64_t zeros = std::exchange(carried.zeros, 0);
+    return zeros == 0 || put(out, std::string(zeros, '\0'), object);
+}
+
+// Zeros between pieces (alignment, a text file's NUL): they go with the run where the next
+// piece continues it.
+bool put_zeros(Carried& carried, std::uint64_t count, const std::string& object, std::FILE* out) {
+    if (carried.running) {
+        carried.zeros += count;
+        return true;
+    }
+    return count == 0 || put(out, std::string(count, '\0'), object);
 }
 
 // Puts one piece in the object: from the last object where it is there, else through `put`.
@@ -509,19 +553,23 @@ bool put_piece(Carried& carried, const std::string& key, std::uint64_t size, std
                const std::string& object, std::FILE* out, const std::function<bool()>& put) {
     carried.listed += std::to_string(at) + '\t' + std::to_string(size) + '\t' + key + '\n';
     const auto was = carried.at.find(key);
-    if (was == carried.at.end() || was->second.second != size)
-        return put();
-    // A short way forward is read over: a seek would drop the stream's buffer.
-    const std::uint64_t from = was->second.first;
-    std::FILE* const last = carried.object.file.get();
-    char gap[4096];
-    const bool placed =
-        from >= carried.position && from - carried.position <= sizeof gap
-            ? std::fread(gap, 1, from - carried.position, last) == from - carried.position
-            : platform::seek_input(last, from);
-    carried.position = from + size;
-    return (placed || fail_because(object, "could not be read")) &&
-           copy_next(object, carried.object, size, object, out);
+    if (was == carried.at.end() || was->second.size != size)
+        return flush_carried(carried, object, out) && put();
+    const Carried::Place& place = was->second;
+    // Next in the last object's list, as far after the run as here: what lies between is zeros
+    // in both.
+    if (carried.running && place.order == carried.run.order + 1 &&
+        place.offset == carried.run.offset + carried.run.size + carried.zeros) {
+        carried.run.size += carried.zeros + size;
+        carried.run.order = place.order;
+        carried.zeros = 0;
+        return true;
+    }
+    if (!flush_carried(carried, object, out))
+        return false;
+    carried.running = true;
+    carried.run = place;
+    return true;
 }
 
 // The object road: every file's bytes in one object, each at its alignment, behind the
@@ -571,17 +619,17 @@ bool write_object(const Settings& settings, const ObjectTarget& target, bool car
             return false;
         for (const Found& file : found) {
             const std::uint64_t bound = array_size(file.entry.size, file.entry.text);
-            if (!put(out, std::string(file.entry.offset - at, '\0'), object) ||
+            if (!put_zeros(carried, file.entry.offset - at, object, out) ||
                 !put_piece(carried, bytes_key(file), file.entry.size, data_at + file.entry.offset,
                            object, out, [&] { return copy_file(settings, file, copy); }) ||
-                !put(out, std::string(bound - file.entry.size, '\0'), object))
+                !put_zeros(carried, bound - file.entry.size, object, out))
                 return false;
             at = file.entry.offset + bound;
         }
         for (const Found& file : found)
             for (std::size_t i = 0; i < file.web.forms.size(); ++i) {
                 const WebForm& form = file.web.forms[i];
-                if (!put(out, std::string(file.entry.forms[i].offset - at, '\0'), object) ||
+                if (!put_zeros(carried, file.entry.forms[i].offset - at, object, out) ||
                     !put_piece(carried, form_key(form), form.size,
                                data_at + file.entry.forms[i].offset, object, out,
                                [&] { return copy_form(settings, file, form, copy); }))
@@ -590,6 +638,8 @@ bool write_object(const Settings& settings, const ObjectTarget& target, bool car
             }
         // The last object is let go before this one takes its name (Windows holds it).
         platform::InputFacts now;
+        if (!flush_carried(carried, object, out))
+            return false;
         if (carried.object.file && (!platform::inspect_input(carried.object.file.get(), now) ||
                                     !same_version(now, carried.object.facts)))
             return fail(object, "changed while it was read");
