@@ -547,9 +547,10 @@ CASES["step_object_array_is_an_index_function"] = Case(
 OBJECT = library("gzip", "probe\tprobe.o", "object\tout/site.o")
 for name, edit in {"file": edited("site/index.html", lambda page: page.replace(b"p>", b"P>")),
                    "object_by_hand": edited("out/site.o", lambda o: o.replace(b"page", b"PAGE", 1)),
-                   "pieces_by_hand": edited("out/record.pieces", piece_moved)}.items():
+                   "pieces_by_hand": edited("out/record.pieces", piece_moved),
+                   "file_between_removed": lambda base: (base / "site/b.txt").unlink()}.items():
     CASES["step_object_again_" + name] = Case(
-        OBJECT, step=True, stale={**SITE, "site/a.css": PAGE[:999]},
+        OBJECT, step=True, stale={**SITE, "site/a.css": PAGE[:999], "site/b.txt": b"b" * 9},
         before=[probe_object, OBJECT], between=edit)
 for output in ("site.c", "vormesta/site.h", "vormesta/files.hpp", "include/index.h"):
     for removed in (True, False):
