@@ -166,6 +166,16 @@ bool picked(const Folder& folder, const std::string& relative) {
            std::none_of(folder.excludes.begin(), folder.excludes.end(), matches);
 }
 
+// Whether one of the folder's patterns names the file `relative` exactly (no wildcard): that takes
+// back a file the walk would leave out.
+bool named_exactly(const Folder& folder, const platform::FolderEntry& entry,
+                   const std::string& relative) {
+    return entry.kind != platform::FolderEntry::Kind::folder &&
+           std::any_of(folder.patterns.begin(), folder.patterns.end(), [&](const std::string& p) {
+               return p.find_first_of("*?[\\") == std::string::npos && pattern_matches(p, relative);
+           });
+}
+
 // Whether `path` lies below the folder `root` (both resolved).
 bool inside(const std::string& path, const std::string& root) {
     return path.size() > root.size() && path.compare(0, root.size(), root) == 0 &&
@@ -183,10 +193,10 @@ bool walk(const Folder& folder, const std::string& root, const std::vector<std::
               [](const auto& a, const auto& b) { return a.name < b.name; });
     bool all = true;
     for (const platform::FolderEntry& entry : entries) {
-        if (left_out(entry.name, folder.flags.hidden))
-            continue;
         const std::string path = at + "/" + entry.name;
         const std::string relative = below + entry.name;
+        if (left_out(entry.name, folder.flags.hidden) && !named_exactly(folder, entry, relative))
+            continue;
         if (entry.kind == platform::FolderEntry::Kind::folder) {
             if (std::find(skipped.begin(), skipped.end(), relative) == skipped.end())
                 all = walk(folder, root, skipped, path, relative + "/", found) && all;

@@ -3,6 +3,7 @@
 #include "naming.hpp"
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <map>
 #include <set>
@@ -74,13 +75,46 @@ bool sort_entries(const std::string& library, std::vector<IndexEntry>& entries,
     return true;
 }
 
+namespace {
+
+bool starts_with(const std::string& name, const char* start) {
+    return name.rfind(start, 0) == 0;
+}
+
+bool ends_with(const std::string& name, const std::string& end) {
+    return name.size() > end.size() && name.compare(name.size() - end.size(), end.size(), end) == 0;
+}
+
+bool same_in_any_case(const std::string& name, const char* other) {
+    std::size_t i = 0;
+    for (; i < name.size() && other[i]; ++i)
+        if (std::tolower(static_cast<unsigned char>(name[i])) !=
+            std::tolower(static_cast<unsigned char>(other[i])))
+            return false;
+    return i == name.size() && !other[i];
+}
+
+} // namespace
+
+bool is_litter(const std::string& name) {
+    const std::size_t size = name.size();
+    const bool emacs = (size > 2 && starts_with(name, ".#")) ||
+                       (size > 2 && name.front() == '#' && name.back() == '#') ||
+                       (size > 0 && name.back() == '~');
+    // Vim's swap files (.name.swp, then .swo down to .swa) and the file it tries a folder with.
+    const bool vim = (name[0] == '.' && size > 5 && name.compare(size - 4, 3, ".sw") == 0 &&
+                      name.back() >= 'a' && name.back() <= 'p') ||
+                     name == "4913";
+    const bool others = ends_with(name, "___jb_tmp___") || ends_with(name, "___jb_old___") ||
+                        ends_with(name, ".kate-swp") ||
+                        (starts_with(name, ".~lock.") && name.back() == '#');
+    const bool system = name == ".DS_Store" || same_in_any_case(name, "Thumbs.db") ||
+                        same_in_any_case(name, "desktop.ini");
+    return emacs || vim || others || system;
+}
+
 bool left_out(const std::string& name, bool hidden) {
-    if (name.empty())
-        return true;
-    const bool lock = name.size() > 2 && name[0] == '.' && name[1] == '#';
-    const bool autosave = name.size() > 2 && name.front() == '#' && name.back() == '#';
-    const bool backup = name.back() == '~';
-    return lock || autosave || backup || (name[0] == '.' && !hidden);
+    return name.empty() || is_litter(name) || (name[0] == '.' && !hidden);
 }
 
 namespace {

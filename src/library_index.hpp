@@ -54,8 +54,13 @@ bool array_allowed(const std::string& library, const std::string& array, std::st
 bool sort_entries(const std::string& library, std::vector<IndexEntry>& entries,
                   std::string& refused);
 
-// Whether a folder walk leaves the file or folder `name` out: editor lock, autosave and backup
-// files always (`.#x`, `#x#`, `x~`), hidden names (a leading '.') unless `hidden` is asked.
+// Whether `name` is an editor's or the system's litter: lock, autosave, backup and swap files
+// (Emacs `.#x`, `#x#`, `x~`; Vim `.x.swp` to `.x.swa` and `4913`; JetBrains `x___jb_tmp___` and
+// `x___jb_old___`; Kate `x.kate-swp`; LibreOffice `.~lock.x#`), `.DS_Store`, `Thumbs.db` and
+// `desktop.ini`.
+bool is_litter(const std::string& name);
+// Whether a folder walk leaves the file or folder `name` out: litter always, hidden names (a
+// leading '.') unless `hidden` is asked.
 bool left_out(const std::string& name, bool hidden);
 
 // Whether `relative` is picked by `pattern`: a pattern without '/' matches the file's name in any

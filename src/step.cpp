@@ -99,6 +99,10 @@ bool declare(const std::string& path, const Names& names, const std::string& rel
              std::uint64_t size, const platform::FileId& input) {
     if (!placed_right(path, names))
         return false;
+    // Its folder is made, as the library step makes its declarations' (a make rule names the
+    // header alone).
+    if (!platform::make_folders(folder_of(path)))
+        return fail(path, std::string("cannot be made: ") + std::strerror(errno));
     return write_text(path, vormesta::declaration_text(relative, names.array, size), input);
 }
 

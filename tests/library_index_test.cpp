@@ -46,9 +46,17 @@ TEST(LibraryIndex, EditorDroppingsAreLeftOutAndHiddenNamesUnlessAsked) {
         bool hidden;
         bool left_out;
     } rows[] = {
-        {"index.html", false, false}, {".#index.html", true, true}, {"#index.html#", true, true},
-        {"index.html~", true, true},  {".gitkeep", false, true},    {".gitkeep", true, false},
-        {"_app.js", false, false},    {"#", false, false},          {"a#", false, false},
+        {"index.html", false, false},   {".#index.html", true, true},
+        {"#index.html#", true, true},   {"index.html~", true, true},
+        {".gitkeep", false, true},      {".gitkeep", true, false},
+        {"_app.js", false, false},      {"#", false, false},
+        {"a#", false, false},           {".index.html.swp", true, true},
+        {".a.swa", true, true},         {"index.swp", false, false},
+        {"4913", false, true},          {"4913.txt", false, false},
+        {"a___jb_tmp___", false, true}, {"a___jb_old___", false, true},
+        {"a.kate-swp", false, true},    {".~lock.a.odt#", true, true},
+        {".DS_Store", true, true},      {"THUMBS.DB", false, true},
+        {"Desktop.ini", false, true},
     };
     for (const auto& row : rows)
         EXPECT_EQ(vormesta::left_out(row.name, row.hidden), row.left_out)

@@ -542,6 +542,16 @@ CASES["step_object_array_is_an_index_function"] = Case(
     step=True, files={"lib_find.bin": b"x"}, before=[probe_object], again=False, status=1,
     stdout=b"vormesta-step: lib_find.bin: its array lib_find is a function of library lib's "
            b"index; rename the file\n")
+# Editors' and the system's litter is left out, HIDDEN or not; a pattern naming it takes it back.
+CASES["step_litter_left_out_unless_named"] = Case(
+    library("hidden", "pattern\t*", "pattern\tdesktop.ini"), step=True,
+    files={**SITE, "site/.index.html.swp": b"s", "site/4913": b"v", "site/desktop.ini": b"d",
+           "site/x.html___jb_tmp___": b"j"},
+    expect={"out/site.c": "~(?s)^(?!.*(swp|4913|jb_tmp)).*desktop\\.ini"})
+# A make rule names the declaration alone: its folder is made.
+CASES["step_object_declaration_folder_made"] = Case(
+    ["object", "probe.o", "table.bin", "library/table.bin", "table.o", "library/table.h"],
+    step=True, files={"table.bin": b"t"}, before=[probe_object], again=False)
 # The object again after an edit: what did not change is taken from the last object, while it
 # and the list of its pieces are as the step left them.
 OBJECT = library("gzip", "probe\tprobe.o", "object\tout/site.o")
@@ -893,7 +903,10 @@ def check_case(name, case):
             failures.append(f"{path} missing")
             continue
         got = where.read_bytes()
-        if want.startswith("@"):
+        if want.startswith("~"):
+            if not re.search(want[1:].encode(), got):
+                failures.append(f"{path} holds nothing like {want[1:]!r}")
+        elif want.startswith("@"):
             want_bytes = golden(want[1:], opts.windows)
             if got != want_bytes:
                 failures.append(f"{path} differs from golden {want[1:]}:\n{got!r}")
