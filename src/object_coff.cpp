@@ -16,8 +16,6 @@ constexpr std::uint8_t image_sym_class_external = 2, image_sym_class_static = 3;
 // @feat.00's value: bit 0 says the object's handlers (none here) are registered for SafeSEH.
 constexpr std::uint32_t feat_safe_seh = 1;
 
-constexpr std::uint64_t relocation_size = 10, symbol_size = 18;
-
 // The section flag for an alignment (a power of two up to 8192).
 std::uint32_t align_flag(std::uint32_t alignment) {
     return (log2_of(alignment) + 1) * image_scn_align_1bytes;

@@ -61,12 +61,6 @@ std::string gnu_property_note(const ObjectTarget& t) {
     return note;
 }
 
-// The table's section and its relocations, after the others: their indices.
-struct TableSections {
-    std::uint16_t table = 0;
-    std::uint16_t relocations = 0;
-};
-
 } // namespace
 
 bool elf_address_relocation(const ObjectTarget& t, AddressRelocation& relocation) {
@@ -115,10 +109,10 @@ bool lay_out_elf(const ObjectTarget& t, const std::vector<ObjectSymbol>& symbols
     if (!note.empty())
         names.append(".note.gnu.property", sizeof ".note.gnu.property");
     AddressRelocation relocation;
-    TableSections at_table;
+    std::uint16_t table_section = 0; // after the others, its relocations next
     if (table) {
         elf_address_relocation(t, relocation);
-        at_table = {section_count, static_cast<std::uint16_t>(section_count + 1)};
+        table_section = section_count;
         section_count = static_cast<std::uint16_t>(section_count + 2);
     }
     const auto name_table = static_cast<std::uint32_t>(names.size());
@@ -229,7 +223,7 @@ bool lay_out_elf(const ObjectTarget& t, const std::vector<ObjectSymbol>& symbols
     symbol_entry(0, 0, 0, 0, 0, 0);
     if (table) {
         symbol_entry(0, stt_section, 0, data_section, 0, 0);
-        symbol_entry(0, stt_section, 0, at_table.table, 0, 0);
+        symbol_entry(0, stt_section, 0, table_section, 0, 0);
     }
     const std::uint8_t info = stb_global << 4 | stt_object;
     std::uint32_t name = 1;
@@ -238,7 +232,7 @@ bool lay_out_elf(const ObjectTarget& t, const std::vector<ObjectSymbol>& symbols
         name += static_cast<std::uint32_t>(t.symbol_prefix.size() + symbol.name.size() + 1);
     }
     if (table)
-        symbol_entry(name, info, stv_hidden, at_table.table, 0, table->words.size() * word);
+        symbol_entry(name, info, stv_hidden, table_section, 0, table->words.size() * word);
     out += symbol_names;
     out += names;
     out.append(small(table_at - tail - out.size()), '\0');
@@ -275,7 +269,7 @@ bool lay_out_elf(const ObjectTarget& t, const std::vector<ObjectSymbol>& symbols
         section(name_table, sht_progbits, shf_alloc | shf_write, table_at, table_data.size(), 0, 0,
                 word, 0);
         section(name_relocations, relocation.in_relocation ? sht_rela : sht_rel, shf_info_link,
-                relocations_at, relocations.size(), symtab, at_table.table, word, entry_size);
+                relocations_at, relocations.size(), symtab, table_section, word, entry_size);
     }
     return true;
 }
