@@ -269,6 +269,14 @@ struct vormesta_file {
 #elif VORMESTA_LAYOUT != 2
 #error "vormesta: libraries of two index layouts in one program; make every library with one vormesta"
 #endif
+/* The null pointer a strict C++ build takes without a warning. */
+#ifndef VORMESTA_NULL
+#if defined(__cplusplus) && __cplusplus >= 201103L
+#define VORMESTA_NULL nullptr
+#else
+#define VORMESTA_NULL NULL
+#endif
+#endif
 #if (defined(__cplusplus) || (defined(__STDC_VERSION__) && __STDC_VERSION__ >= 199901L)) && \
     !defined(VORMESTA_NEGOTIATE_DEFINED)
 #define VORMESTA_NEGOTIATE_DEFINED
@@ -325,11 +333,11 @@ static inline const struct vormesta_encoding* vormesta_negotiate(const struct vo
                                                                  const char* accept_encoding) {
     size_t i;
     if (!file || !accept_encoding)
-        return NULL;
+        return VORMESTA_NULL;
     for (i = 0; i < file->encoding_count; ++i)
         if (vormesta_accepts(accept_encoding, file->encodings[i].name))
             return &file->encodings[i];
-    return NULL;
+    return VORMESTA_NULL;
 }
 #endif
 )";
@@ -494,15 +502,15 @@ std::string index_source_table(const std::string& library, const std::vector<Ind
     for (std::size_t i = 0; i < entries.size(); ++i) {
         const IndexEntry& entry = entries[i];
         const std::string forms =
-            entry.forms.empty() ? "NULL" : "vormesta_forms_" + std::to_string(i);
+            entry.forms.empty() ? "VORMESTA_NULL" : "vormesta_forms_" + std::to_string(i);
         text += "    {" + c_string(entry.relative) + ", " + entry.symbol + " + " +
                 std::to_string(entry.offset) + ", " + std::to_string(entry.size) + ", " +
                 c_string(entry.type.empty() ? "application/octet-stream" : entry.type) + ", " +
-                (entry.etag.empty() ? "NULL" : c_string(entry.etag)) + ", " + forms + ", " +
+                (entry.etag.empty() ? "VORMESTA_NULL" : c_string(entry.etag)) + ", " + forms + ", " +
                 std::to_string(entry.forms.size()) + "},\n";
     }
     if (entries.empty())
-        text += "    {NULL, NULL, 0, NULL, NULL, NULL, 0},\n";
+        text += "    {VORMESTA_NULL, VORMESTA_NULL, 0, VORMESTA_NULL, VORMESTA_NULL, VORMESTA_NULL, 0},\n";
     return text + "};\n" + index_functions(library, entries.size(), "vormesta_files");
 }
 
@@ -579,10 +587,10 @@ std::string index_functions(const std::string& library, std::size_t files,
             "}\n"
             "const struct vormesta_file* " + id + "_find(const char* path) {\n"
             "    return path ? VORMESTA_CAST(const struct vormesta_file*, bsearch(path, " + table +
-            ", " + count + ", sizeof " + table + "[0], vormesta_order)) : NULL;\n}\n"
+            ", " + count + ", sizeof " + table + "[0], vormesta_order)) : VORMESTA_NULL;\n}\n"
             "size_t " + id + "_count(void) {\n    return " + count + ";\n}\n"
             "const struct vormesta_file* " + id + "_at(size_t i) {\n"
-            "    return i < " + count + " ? &" + table + "[i] : NULL;\n}\n"
+            "    return i < " + count + " ? &" + table + "[i] : VORMESTA_NULL;\n}\n"
             "const struct vormesta_file* " + id + "_below(const char* folder, size_t* count) {\n"
             "    size_t first = 0, last = " + count + ", length, low, high;\n"
             "    if (!folder)\n"
@@ -606,7 +614,7 @@ std::string index_functions(const std::string& library, std::size_t files,
             "    }\n"
             "    if (count)\n"
             "        *count = first - low;\n"
-            "    return first > low ? &" + table + "[low] : NULL;\n}\n";
+            "    return first > low ? &" + table + "[low] : VORMESTA_NULL;\n}\n";
     // clang-format on
     return text;
 }

@@ -121,12 +121,15 @@ TEST(LibraryIndex, TheTableReachesEachFileThroughItsSymbolAndOffset) {
         << "one declaration per symbol:\n" << start;
     const std::string& table = start;
     EXPECT_NE(
-        table.find("{\"b.txt\", vormesta_site_data + 32, 7, \"application/octet-stream\", NULL, "
-                   "NULL, 0}"),
+        table.find(
+            "{\"b.txt\", vormesta_site_data + 32, 7, \"application/octet-stream\", VORMESTA_NULL, "
+            "VORMESTA_NULL, 0}"),
         std::string::npos)
         << table;
     EXPECT_NE(table.find("site_below(const char* folder, size_t* count)"), std::string::npos);
-    EXPECT_NE(vormesta::index_source_table("site", {}).find("{NULL, NULL, 0, NULL, NULL, NULL, 0}"),
+    EXPECT_NE(vormesta::index_source_table("site", {})
+                  .find("{VORMESTA_NULL, VORMESTA_NULL, 0, VORMESTA_NULL, VORMESTA_NULL, "
+                        "VORMESTA_NULL, 0}"),
               std::string::npos);
     // A file's forms, each reached like the bytes and with its own validator.
     entries[1].type = "text/plain";
