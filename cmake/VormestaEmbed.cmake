@@ -35,6 +35,15 @@
 # VORMESTA_EXECUTABLE names a tool to run instead of the one this build provides.
 include_guard(GLOBAL)
 
+# vormesta/http.h and the servers' adapters, which every library's users reach: include/ beside
+# cmake/ in the sources, or three folders up from lib/cmake/vormesta where installed.
+if(EXISTS "${CMAKE_CURRENT_LIST_DIR}/../include/vormesta/http.h")
+  get_filename_component(_vormesta_include "${CMAKE_CURRENT_LIST_DIR}/../include" ABSOLUTE)
+else()
+  get_filename_component(_vormesta_include "${CMAKE_CURRENT_LIST_DIR}/../../../include" ABSOLUTE)
+endif()
+set_property(GLOBAL PROPERTY VORMESTA_INCLUDE_DIR "${_vormesta_include}")
+
 set(VORMESTA_EXECUTABLE "" CACHE FILEPATH "An existing vormesta to run instead of building one")
 set(VORMESTA_LIBRARY_ROAD auto CACHE STRING
     "How vormesta_add_library puts bytes into objects: auto, object or header")
@@ -603,4 +612,6 @@ function(vormesta_add_library name)
     target_compile_options(${compiled} PRIVATE "-ffile-prefix-map=${CMAKE_BINARY_DIR}=.")
   endif()
   _vormesta_add_include_folder(${name} INTERFACE "${declarations}")
+  get_property(http GLOBAL PROPERTY VORMESTA_INCLUDE_DIR)
+  _vormesta_add_include_folder(${name} INTERFACE "${http}")
 endfunction()

@@ -7,6 +7,8 @@ set(package_dir ${CMAKE_INSTALL_LIBDIR}/cmake/vormesta)
 set_target_properties(vormesta_step PROPERTIES EXPORT_NAME step)
 install(TARGETS vormesta vormesta_step EXPORT vormestaTargets RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(FILES docs/vormesta.1 docs/vormesta-step.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+# The responder and the servers' adapters, headers alone.
+install(DIRECTORY include/vormesta DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
 install(FILES README.md LICENSE DESTINATION ${CMAKE_INSTALL_DOCDIR})
 install(EXPORT vormestaTargets NAMESPACE vormesta:: DESTINATION ${package_dir})
 

@@ -1200,22 +1200,39 @@ def check_library_compiles(root):
     stdout, status, _ = run_tool(library(f"{'gzip' if gzip else 'etag'} declare"), root, step=True)
     if status != 0:
         return [f"the library step: status {status}, printed {stdout!r}"]
+    # The responder too: what a server asked for "/" answers.
     (root / "use.c").write_text('#include "vormesta/site.h"\n#include "index.h"\n'
+                                '#include "vormesta/http.h"\n'
                                 'int main(void) {\n'
                                 '    const struct vormesta_file* file = site_find("index.html");\n'
+                                '    struct vormesta_mount library = {site_count, site_at, "/", 0};\n'
+                                '    struct vormesta_request request = {"GET", "/", 1, VORMESTA_NULL, VORMESTA_NULL, VORMESTA_NULL, VORMESTA_NULL};\n'
+                                '    struct vormesta_response response;\n'
+                                '    vormesta_respond(&library, &request, &response);\n'
                                 '    return !file || file->data != index_ || file->size != sizeof index_'
-                                f' || (vormesta_negotiate(file, "gzip") != NULL) != {int(gzip)};\n}}\n')
+                                ' || response.status != 200 || response.body != index_'
+                                f' || (vormesta_negotiate(file, "gzip") != VORMESTA_NULL) != {int(gzip)};\n}}\n')
     strict = ["-Wall", "-Wextra", "-Wpedantic", "-Wconversion", "-Wsign-conversion", "-Wshadow",
-              "-Werror", "-Iout", "-Iout/include"]
+              "-Werror", "-Iout", "-Iout/include", f"-I{Path(__file__).resolve().parents[2] / 'include'}"]
     failures = []
-    for compiler, language, flags in (
-            (opts.cc, "c", ["-std=c99", "-Wstrict-prototypes", "-Wmissing-prototypes",
-                            "-Wcast-qual", "-Wundef"]),
-            (opts.cxx, "c++", ["-std=c++11", "-Wold-style-cast", "-Wzero-as-null-pointer-constant",
-                               "-Wcomma" if "clang" in (opts.cxx or "") else "-Wuseless-cast"])):
+    c_flags = ["-Wstrict-prototypes", "-Wmissing-prototypes", "-Wcast-qual", "-Wundef"]
+    cxx_flags = ["-Wold-style-cast", "-Wzero-as-null-pointer-constant"]
+    builds = [(opts.cc, "c", "c99", c_flags), (opts.cxx, "c++", "c++11", cxx_flags)]
+    # On the build machine, the other compiler family too, at the newest standards: clang
+    # warns of what g++ does not (NULL as a null pointer constant, the comma operator).
+    native = not (opts.emulator or opts.target_flag or opts.windows)
+    others = [("gcc", "g++")] if "clang" in (opts.cc or "") else [("clang", "clang++"),
+                                                                  ("clang-19", "clang++-19")]
+    found = [pair for pair in others if shutil.which(pair[0]) and shutil.which(pair[1])]
+    if native and found:
+        builds += [(found[0][0], "c", "c2x", c_flags), (found[0][1], "c++", "c++20", cxx_flags)]
+    for compiler, language, standard, flags in builds:
         if not compiler:
             continue
-        exe = root / f"site_{language}.exe"
+        flags = [f"-std={standard}", *flags]
+        if language == "c++":
+            flags.append("-Wcomma" if "clang" in compiler else "-Wuseless-cast")
+        exe = root / f"site_{Path(compiler).name}_{standard}.exe"
         build = subprocess.run([compiler, *opts.target_flag, *strict, *flags, "-x", language,
                                 "out/site.c", "use.c", "-o", str(exe)], cwd=root,
                                stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
