@@ -144,7 +144,7 @@ def exchange(address, data, methods):
     return answers
 
 
-def check_table(base, site, table):
+def check_table(base, site, table, known):
     address = (base.split("//")[1].split(":")[0], int(base.rsplit(":", 1)[1].strip("/")))
     tags = {}
 
@@ -173,6 +173,7 @@ def check_table(base, site, table):
         answers = exchange(address, "".join(line + "\r\n" for line in lines).encode("utf-8"),
                            methods)
         what = row["name"]
+        before = len(failures)
         expect(len(answers) == len(row["answers"]), f"{what}: {len(answers)} answers")
         for (status, headers, body), want in zip(answers, row["answers"]):
             expect(str(status) == want[0], f"{what}: status {status}")
@@ -198,6 +199,12 @@ def check_table(base, site, table):
                     name, _, value = line.partition(": ")
                     have = headers.get(name.lower())
                     expect(have == resolve(value), f"{what}: {name}: {have}")
+        # What the server library does before the responder is reached: said, not hidden.
+        if what in known:
+            failed = len(failures) > before
+            del failures[before:]
+            expect(failed, f"{what}: passes now; take it off the known list")
+            print(f"known: {what}: {known[what]}")
     return rows
 
 
@@ -220,6 +227,8 @@ def main():
     parser.add_argument("--server", required=True)
     parser.add_argument("--site", required=True)
     parser.add_argument("--table", help="the table of requests and their answers")
+    parser.add_argument("--known", action="append", default=[], metavar="ROW=WHY",
+                        help="a row the server library answers otherwise, and why")
     parser.add_argument("--browser", help="headless Chromium to load the page with")
     parser.add_argument("--screenshot", default="web-example.png")
     args = parser.parse_args()
@@ -229,7 +238,8 @@ def main():
             check_browser(base, args.browser, os.path.abspath(args.screenshot))
         else:
             files = check_files(base, pathlib.Path(args.site))
-            rows = check_table(base, pathlib.Path(args.site), args.table)
+            rows = check_table(base, pathlib.Path(args.site), args.table,
+                               dict(known.split("=", 1) for known in args.known))
             print(f"{len(files)} files and {len(rows)} rows of requests checked")
     finally:
         process.terminate()
