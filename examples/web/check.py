@@ -167,9 +167,8 @@ def check_table(base, site, table, known):
     rows = [row for row in read_table(table) if "[single-page]" not in row["name"]]
     for row in rows:
         lines = [resolve(line) for line in row["request"]]
-        methods = [line.split()[0] for i, line in enumerate(lines)
-                   if line and (i == 0 or not lines[i - 1]) and line.split()[0].isupper()
-                   and "HTTP/" in line]
+        methods = [line.split()[0] for line in lines
+                   if re.fullmatch(r"[A-Z]+ \S+ HTTP/\d\.\d", line)]
         answers = exchange(address, "".join(line + "\r\n" for line in lines).encode("utf-8"),
                            methods)
         what = row["name"]
