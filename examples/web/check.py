@@ -215,6 +215,7 @@ def check_browser(base, chromium, screenshot):
     expect('data-ready="yes"' in dom, "the page's script ran")
     expect("header background: rgb(32, 96, 160)" in dom, "the stylesheet applied")
     expect("logo width: 64" in dom, "the image loaded")
+    expect("sound sought to 6 s of 12 s" in dom, "the sound sought (a range asked for)")
     subprocess.run(flags + ["--window-size=800,600", f"--screenshot={screenshot}", base],
                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=120)
     expect(os.path.exists(screenshot) and os.path.getsize(screenshot) > 1000, "a screenshot")
