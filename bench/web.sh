@@ -2,8 +2,10 @@
 # A web root of about 20 MB (JavaScript, CSS, HTML, SVG, JSON, PNG, JPEG and WOFF2 files taken
 # from this machine's /usr, in path order): the step's build-time compression against
 # `gzip -9n`, `brotli -q 11` and `zstd -19` over the same files (time and sizes), a one-file
-# edit; then examples/web serving it against nginx (gzip_static on over the same gzip forms) on
-# 127.0.0.1 with wrk, keep-alive, one server worker on core 0 and the client on core 1.
+# edit; then each web example serving it (libmicrohttpd, cpp-httplib, civetweb, Beast) against
+# nginx (gzip_static on over the same gzip forms) and against cpp-httplib's and civetweb's own
+# serving of the folder from disk, on 127.0.0.1 with wrk, keep-alive, the servers on core 0 and
+# the client on core 1.
 #
 #   bench/web.sh [path/to/vormesta-step] [seconds per wrk run]
 set -euo pipefail
@@ -15,7 +17,7 @@ work=$(mktemp -d "${BENCH_DIR:-/var/tmp}/vormesta-web.XXXXXX")
 nginx_pid=""
 server_pid=""
 cleanup() {
-    [ -n "$server_pid" ] && kill "$server_pid" 2>/dev/null || true
+    [ -n "$server_pid" ] && kill $server_pid 2>/dev/null || true
     [ -n "$nginx_pid" ] && kill "$nginx_pid" 2>/dev/null || true
     rm -rf "$work"
 }
@@ -117,11 +119,16 @@ unchanged=$(seconds library)
 echo "Nothing changed: ${unchanged} s."
 echo
 
-# The server: examples/web built over the root; nginx over a copy with each gzip form beside its
-# file, as gzip_static wants.
-cmake -S "$repo/examples/web" -B "$work/web" -G Ninja -DCMAKE_BUILD_TYPE=Release \
-    -DVORMESTA_SOURCE_DIR="$repo" -DWEB_SITE_DIR="$root" >/dev/null
-cmake --build "$work/web" >/dev/null
+# The servers: each example built over the root; nginx over a copy with each gzip form beside
+# its file, as gzip_static wants; cpp-httplib and civetweb serving the root from disk.
+for example in web web-httplib web-civetweb web-beast; do
+    cmake -S "$repo/examples/$example" -B "$work/$example" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+        -DVORMESTA_SOURCE_DIR="$repo" -DWEB_SITE_DIR="$root" >/dev/null
+    cmake --build "$work/$example" >/dev/null
+done
+g++ -O2 -std=c++17 "$repo/bench/peers/httplib_disk.cpp" -o "$work/httplib_disk" \
+    $(pkg-config --cflags --libs cpp-httplib) -pthread
+gcc -O2 "$repo/bench/peers/civetweb_disk.c" -o "$work/civetweb_disk" -lcivetweb -pthread
 cp -r "$root" "$work/nginx-root"
 (cd "$root" && find . -type f) | while IFS= read -r file; do
     gzip -9n -c "$root/$file" >"$work/nginx-root/$file.gz"
@@ -150,25 +157,44 @@ http {
 NGINX
 taskset -c 0 nginx -c "$work/nginx/nginx.conf" -g 'daemon off;' &
 nginx_pid=$!
-taskset -c 0 "$work/web/web_server" 18082 >/dev/null &
-server_pid=$!
+pids=()
+serve() { # port, command...
+    local port=$1
+    shift
+    taskset -c 0 "$@" "$port" >/dev/null 2>&1 &
+    pids+=($!)
+}
+serve 18082 "$work/web/web_server"
+serve 18083 "$work/web-httplib/web_server"
+serve 18084 "$work/httplib_disk" "$root"
+serve 18085 "$work/web-civetweb/web_server"
+serve 18086 "$work/civetweb_disk" "$root"
+serve 18087 "$work/web-beast/web_server"
+server_pid="${pids[*]}"
 sleep 1
 small=$(find "$root/css" -type f -size -3k | sort | head -1)
 large=$(find "$root/js" -type f -size +500k | sort | head -1)
 image=$(find "$root/png" -type f -size +20k | sort | head -1)
 rps() { # port, path, Accept-Encoding
     taskset -c 1 wrk -t1 -c16 -d"${duration}s" -H "Accept-Encoding: $3" "http://127.0.0.1:$1/$2" |
-        awk '/Requests\/sec/ { printf "%.0f", $2 } /Transfer\/sec/ { printf " (%s/s)", $2 }'
+        awk '/Requests\/sec/ { printf "%.0f", $2 }'
 }
-echo "wrk -t1 -c16 -d${duration}s, keep-alive, Accept-Encoding as given; nginx $(nginx -v 2>&1 | sed 's|.*/||')"
-echo "(worker_processes 1, access_log off, sendfile on, gzip_static on) and examples/web"
-echo "(libmicrohttpd $(pkg-config --modversion libmicrohttpd), one thread, epoll) on core 0, wrk on core 1:"
+echo "wrk -t1 -c16 -d${duration}s, keep-alive, Accept-Encoding as given, requests a second; servers on"
+echo "core 0, wrk on core 1. nginx $(nginx -v 2>&1 | sed 's|.*/||') (worker_processes 1, access_log off,"
+echo "sendfile on, gzip_static on); libmicrohttpd $(pkg-config --modversion libmicrohttpd) (one thread, epoll),"
+echo "cpp-httplib $(pkg-config --modversion cpp-httplib) (its thread pool), civetweb 1.15 (4 threads), Beast"
+echo "(Boost 1.74, one thread); \"disk\" is the same library serving the folder from disk"
+echo "(set_mount_point, document_root), which sends no compressed form:"
 echo
-echo "| file | bytes | Accept-Encoding | examples/web req/s | nginx req/s |"
-echo "|---|---|---|---|---|"
+echo "| file | bytes | Accept-Encoding | libmicrohttpd | nginx | cpp-httplib | its disk | civetweb | its disk | Beast |"
+echo "|---|---|---|---|---|---|---|---|---|---|"
 for row in "$small|gzip, br" "$small|gzip" "$small|" "$large|gzip" "$large|" "$image|gzip"; do
     file=${row%%|*}
     accept=${row#*|}
     path=${file#$root/}
-    echo "| $path | $(stat -c %s "$file") | ${accept:-none} | $(rps 18082 "$path" "$accept") | $(rps 18081 "$path" "$accept") |"
+    line="| $path | $(stat -c %s "$file") | ${accept:-none}"
+    for port in 18082 18081 18083 18084 18085 18086 18087; do
+        line+=" | $(rps $port "$path" "$accept")"
+    done
+    echo "$line |"
 done

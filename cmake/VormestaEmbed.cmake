@@ -581,11 +581,13 @@ function(vormesta_add_library name)
   if(road STREQUAL "object")
     list(APPEND outputs "${object}")
   endif()
+  # On the terminal as it runs (Ninja's console pool), so that a long compression's progress is
+  # seen while it lasts rather than when it ends.
   add_custom_target(${name}_vormesta
                     COMMAND ${step} library "${root}/settings"
                     BYPRODUCTS ${outputs}
                     DEPENDS ${files} ${step_depends}
-                    COMMENT "vormesta: library ${name}" VERBATIM)
+                    COMMENT "vormesta: library ${name}" USES_TERMINAL VERBATIM)
   if(road STREQUAL "object")
     # The object reaches each program as it is, with no copy into an archive; its symbols are
     # hidden, so a shared library that links it exports none. The index is compiled: it holds

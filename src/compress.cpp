@@ -22,13 +22,14 @@ namespace {
 constexpr std::size_t out_step = 1 << 16;
 
 #ifdef VORMESTA_HAS_ZLIB
-// One deflate stream at level 9, window 15, in a gzip wrapper whose header holds no name, no
-// time and "unknown" for the system, so that every host writes the same bytes.
+// One deflate stream, window 15, in a gzip wrapper whose header holds no name, no time and
+// "unknown" for the system, so that every host writes the same bytes.
 class Gzip : public Compressor {
   public:
-    Gzip() {
+    explicit Gzip(std::uint64_t size) {
         header_.os = 255;
-        ready_ = deflateInit2(&stream_, 9, Z_DEFLATED, 15 + 16, 9, Z_DEFAULT_STRATEGY) == Z_OK;
+        ready_ = deflateInit2(&stream_, coding_level(Coding::gzip, size), Z_DEFLATED, 15 + 16, 9,
+                              Z_DEFAULT_STRATEGY) == Z_OK;
         ready_ = ready_ && deflateSetHeader(&stream_, &header_) == Z_OK;
     }
     ~Gzip() override { deflateEnd(&stream_); }
@@ -83,7 +84,8 @@ class Brotli : public Compressor {
         : state_(BrotliEncoderCreateInstance(nullptr, nullptr, nullptr)) {
         if (!state_)
             return;
-        BrotliEncoderSetParameter(state_, BROTLI_PARAM_QUALITY, BROTLI_MAX_QUALITY);
+        BrotliEncoderSetParameter(state_, BROTLI_PARAM_QUALITY,
+                                  static_cast<std::uint32_t>(coding_level(Coding::br, size)));
         BrotliEncoderSetParameter(state_, BROTLI_PARAM_LGWIN, window_bits(size));
         BrotliEncoderSetParameter(state_, BROTLI_PARAM_MODE, BROTLI_MODE_GENERIC);
         BrotliEncoderSetParameter(
@@ -126,12 +128,13 @@ class Brotli : public Compressor {
 class Zstd : public Compressor {
   public:
     explicit Zstd(std::uint64_t size) : context_(ZSTD_createCCtx()) {
+        const int level = coding_level(Coding::zstd, size);
         ready_ = context_ &&
-                 !ZSTD_isError(ZSTD_CCtx_setParameter(context_, ZSTD_c_compressionLevel, 19)) &&
+                 !ZSTD_isError(ZSTD_CCtx_setParameter(context_, ZSTD_c_compressionLevel, level)) &&
                  !ZSTD_isError(ZSTD_CCtx_setPledgedSrcSize(context_, size));
         // Level 19 past 2 MiB takes an 8 MiB window and 80 MiB of tables: 2 MiB and 12 MiB
         // cost under 1% on large text (smaller inputs get smaller ones from their size).
-        if (ready_ && size > (2u << 20))
+        if (ready_ && level == 19 && size > (2u << 20))
             ready_ = !ZSTD_isError(ZSTD_CCtx_setParameter(context_, ZSTD_c_windowLog, 21)) &&
                      !ZSTD_isError(ZSTD_CCtx_setParameter(context_, ZSTD_c_chainLog, 21)) &&
                      !ZSTD_isError(ZSTD_CCtx_setParameter(context_, ZSTD_c_hashLog, 20));
@@ -214,12 +217,24 @@ std::string available_codings() {
     return names.empty() ? "none" : names;
 }
 
+int coding_level(Coding coding, std::uint64_t size) {
+    const bool large = size > fastest_above;
+    switch (coding) {
+    case Coding::gzip:
+        return large ? 6 : 9;
+    case Coding::br:
+        return large ? 9 : 11;
+    default:
+        return large ? 12 : 19;
+    }
+}
+
 std::unique_ptr<Compressor> start_compressing(Coding coding, [[maybe_unused]] std::uint64_t size) {
     try {
         switch (coding) {
 #ifdef VORMESTA_HAS_ZLIB
         case Coding::gzip:
-            return started<Gzip>();
+            return started<Gzip>(size);
 #endif
 #ifdef VORMESTA_HAS_BROTLI
         case Coding::br:

@@ -706,6 +706,19 @@ bool write_source_with_data(const Settings& settings, std::vector<Found>& found)
     });
 }
 
+// Says once that the large files among `files` were compressed at faster levels, and which.
+bool say_faster(const std::string& library, const std::vector<std::string>& files) {
+    std::string levels;
+    for (const Coding coding : codings)
+        levels += std::string(levels.empty() ? "" : ", ") + coding_name(coding) + " " +
+                  std::to_string(coding_level(coding, fastest_above + 1));
+    std::string text = "vormesta: library " + library + ": " + files[0];
+    if (files.size() > 1)
+        text += " and " + std::to_string(files.size() - 1) + " more";
+    return print_out(text + " above " + std::to_string(fastest_above >> 20) +
+                     " MiB compressed at the faster levels (" + levels + ")\n");
+}
+
 // Each file's media type, and its validator and compressed forms where asked, kept beside the
 // record so that only what changed is read or compressed again.
 bool add_web_facts(const Settings& settings, std::vector<Found>& found) {
@@ -716,14 +729,17 @@ bool add_web_facts(const Settings& settings, std::vector<Found>& found) {
                           made == settings.made.end() ? std::string() : made->second});
     }
     std::vector<WebFacts> facts;
-    if (!make_web_facts(settings.record, inputs, facts))
+    if (!make_web_facts(settings.record, inputs, facts, "vormesta: library " + settings.name))
         return false;
+    std::vector<std::string> faster;
     for (std::size_t i = 0; i < found.size(); ++i) {
         found[i].entry.type = facts[i].type;
         found[i].entry.etag = facts[i].etag;
         found[i].web = facts[i];
+        if (facts[i].made_faster)
+            faster.push_back(found[i].entry.from);
     }
-    return true;
+    return faster.empty() || say_faster(settings.name, faster);
 }
 
 } // namespace

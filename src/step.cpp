@@ -111,14 +111,6 @@ bool has_data(const std::string& path, const Input& input) {
            fail(path, "is not a regular file: its size is not known before it is read");
 }
 
-// Prints `text` on standard output, flushed, or says why it could not be (a full disk, a reader
-// that went away).
-bool print_out(const std::string& text) {
-    return (std::fwrite(text.data(), 1, text.size(), stdout) == text.size() &&
-            std::fflush(stdout) == 0) ||
-           fail_because("standard output", "could not be written");
-}
-
 int names_command(int argc, char** argv) {
     bool all = true;
     std::string lines;

@@ -176,6 +176,12 @@ bool put(std::FILE* out, const std::string& bytes, const std::string& path) {
            fail_because(path, "could not be written");
 }
 
+bool print_out(const std::string& text) {
+    return (std::fwrite(text.data(), 1, text.size(), stdout) == text.size() &&
+            std::fflush(stdout) == 0) ||
+           fail_because("standard output", "could not be written");
+}
+
 bool write_file(const std::string& path, const platform::FileId& input,
                 const std::function<bool(std::FILE*)>& write) {
     Output out;

@@ -65,6 +65,9 @@ bool write_array_text(const std::string& path, Input& input, const std::string& 
                       const Seen& seen = {});
 // Writes `bytes` to `out`, or says `path` could not be written.
 bool put(std::FILE* out, const std::string& bytes, const std::string& path);
+// Prints `text` on standard output, flushed, or says why it could not be (a full disk, a reader
+// that went away).
+bool print_out(const std::string& text);
 
 // Writes `path` through `write`, replacing what was there only once all of it is written.
 bool write_file(const std::string& path, const platform::FileId& input,

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdio>
 #include <functional>
@@ -185,6 +186,9 @@ bool write_pending(Making& form, bool all) {
     return written;
 }
 
+// What every read of this run has read so far, for the progress it reports.
+std::atomic<std::uint64_t> bytes_read{0};
+
 // Reads `from` once, to its end: its bytes go past `watch` and into each of `forms`. The file
 // must be the version the walk saw, `walked`, and stay so while it is read.
 bool read_once(const std::string& from, const platform::InputFacts& walked, ByteWatch& watch,
@@ -200,6 +204,7 @@ bool read_once(const std::string& from, const platform::InputFacts& walked, Byte
     for (;;) {
         const std::size_t got = std::fread(block.data(), 1, block.size(), input.file.get());
         read += got;
+        bytes_read += got;
         if (read > walked.size)
             return fail(from, "changed while it was read");
         const std::string_view bytes(block.data(), got);
@@ -339,6 +344,7 @@ bool find_forms(const std::string& cache, Work& work) {
     }
     // A read for each: one compressor's memory at a time.
     const std::string& digest = work.learnt.bytes.digest;
+    work.facts->made_faster = !missing.empty() && input.facts.size > fastest_above;
     for (const Coding coding : missing)
         if (!compress_file(
                 input.from, input.facts, digest, {coding},
@@ -405,12 +411,58 @@ void learn(const std::string& cache, Work& work) {
         work.failed = !(input.made.empty() ? find_forms(cache, work) : take_made_forms(work));
 }
 
+// Says every few seconds, while files are read and compressed, how far it is: a build that
+// compresses a large asset is not silent for minutes.
+class Progress {
+  public:
+    Progress(const std::string& label, std::size_t files) : label_(label), files_(files) {
+        if (!label_.empty())
+            thread_ = std::thread([this] { tell(); });
+    }
+    ~Progress() {
+        if (!thread_.joinable())
+            return;
+        {
+            const std::lock_guard<std::mutex> lock(mutex_);
+            over_ = true;
+        }
+        wake_.notify_all();
+        thread_.join();
+    }
+    Progress(const Progress&) = delete;
+    Progress& operator=(const Progress&) = delete;
+    void done() { ++files_done_; }
+
+  private:
+    void tell() {
+        const std::uint64_t start = bytes_read;
+        std::unique_lock<std::mutex> lock(mutex_);
+        while (!wake_.wait_for(lock, std::chrono::seconds(5), [this] { return over_; }))
+            if (!print_out(label_ + ": " + std::to_string(files_done_) + " of " +
+                           std::to_string(files_) + " files done, " +
+                           std::to_string((bytes_read - start) >> 20) +
+                           " MiB read and compressed so far\n"))
+                return;
+    }
+
+    std::string label_;
+    std::size_t files_;
+    std::atomic<std::size_t> files_done_{0};
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    bool over_ = false;
+    std::thread thread_;
+};
+
 // Each work on the cores there are.
-void learn_all(const std::string& cache, std::vector<Work*>& works) {
+void learn_all(const std::string& cache, std::vector<Work*>& works, const std::string& label) {
+    Progress progress(label, works.size());
     std::atomic<std::size_t> next{0};
     auto worker = [&]() {
-        for (std::size_t i; (i = next++) < works.size();)
+        for (std::size_t i; (i = next++) < works.size();) {
             learn(cache, *works[i]);
+            progress.done();
+        }
     };
     const std::size_t count =
         std::min<std::size_t>(std::max(1u, std::thread::hardware_concurrency()), works.size());
@@ -499,7 +551,7 @@ bool write_forms(const std::string& from, const std::string& relative, unsigned 
 }
 
 bool make_web_facts(const std::string& cache, const std::vector<WebInput>& inputs,
-                    std::vector<WebFacts>& facts) {
+                    std::vector<WebFacts>& facts, const std::string& label) {
     facts.assign(inputs.size(), {});
     const std::map<std::string, Learnt> learnt = read_learnt(cache.empty() ? "" : cache + ".files");
     Kept kept;
@@ -535,7 +587,7 @@ bool make_web_facts(const std::string& cache, const std::vector<WebInput>& input
     }
     if (forms && !cache.empty() && !platform::make_folders(cache + ".forms"))
         return fail_because(cache + ".forms", "cannot be made");
-    learn_all(cache, to_do);
+    learn_all(cache, to_do, label);
     bool all = true;
     for (Work& work : works) {
         if (work.failed) {

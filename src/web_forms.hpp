@@ -76,12 +76,15 @@ struct WebFacts {
     bool check_utf8 = false;    // its type's charset came from the bytes
     bool check_start = false;   // whether it is compressed already came from the bytes
     std::vector<WebForm> forms; // smallest first, each smaller than the bytes
+    bool made_faster = false;   // forms made now at the faster level of a large file
 };
 
 // The facts of each input. `cache` is where the step keeps what it made ("<cache>.files" and the
 // folder "<cache>.forms"), empty for none: then text is read for its charset and nothing kept.
+// Where reading takes long, every few seconds a line on standard output says, after `label`
+// (none where it is empty), how far it is.
 bool make_web_facts(const std::string& cache, const std::vector<WebInput>& inputs,
-                    std::vector<WebFacts>& facts);
+                    std::vector<WebFacts>& facts, const std::string& label = "");
 
 // Forgets what the cache holds of the file at `from` and of bytes whose digest is `digest`, for a
 // step that found a fact of them untrue: the next run learns them again.

@@ -548,6 +548,11 @@ CASES["step_litter_left_out_unless_named"] = Case(
     files={**SITE, "site/.index.html.swp": b"s", "site/4913": b"v", "site/desktop.ini": b"d",
            "site/x.html___jb_tmp___": b"j"},
     expect={"out/site.c": "~(?s)^(?!.*(swp|4913|jb_tmp)).*desktop\\.ini"})
+# A file above 4 MiB is compressed at faster levels, and the build says so once.
+CASES["step_large_file_compressed_faster"] = Case(
+    library("gzip"), step=True, files={**SITE, "site/big.css": b"p { margin: 0 }\n" * (300 << 10)},
+    stdout=b"vormesta: library site: {here}/site/big.css above 4 MiB compressed at the faster "
+           b"levels (gzip 6, br 9, zstd 12)\n")
 # A make rule names the declaration alone: its folder is made.
 CASES["step_object_declaration_folder_made"] = Case(
     ["object", "probe.o", "table.bin", "library/table.bin", "table.o", "library/table.h"],
