@@ -182,7 +182,7 @@ rps() { # port, path, Accept-Encoding
 echo "wrk -t1 -c16 -d${duration}s, keep-alive, Accept-Encoding as given, requests a second; servers on"
 echo "core 0, wrk on core 1. nginx $(nginx -v 2>&1 | sed 's|.*/||') (worker_processes 1, access_log off,"
 echo "sendfile on, gzip_static on); libmicrohttpd $(pkg-config --modversion libmicrohttpd) (one thread, epoll),"
-echo "cpp-httplib $(pkg-config --modversion cpp-httplib) (its thread pool), civetweb 1.15 (4 threads), Beast"
+echo "cpp-httplib $(pkg-config --modversion cpp-httplib) (its thread pool), civetweb 1.15 (16 threads), Beast"
 echo "(Boost 1.74, one thread); \"disk\" is the same library serving the folder from disk"
 echo "(set_mount_point, document_root), which sends no compressed form:"
 echo

@@ -8,8 +8,15 @@ int main(int argc, char** argv) {
     char listen[32];
     sigset_t stops;
     int stop;
-    const char* options[] = {"document_root", argv[1], "listening_ports", listen,
-                             "num_threads", "4", "enable_keep_alive", "yes", NULL};
+    /* clang-format off */
+    const char* options[] = {
+        "document_root",     argv[1],
+        "listening_ports",   listen, /* and the rest as examples/web-civetweb */
+        "num_threads",       "16",
+        "enable_keep_alive", "yes",
+        "tcp_nodelay",       "1",
+        NULL};
+    /* clang-format on */
     struct mg_context* context;
     if (argc != 3)
         return 2;

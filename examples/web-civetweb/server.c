@@ -20,8 +20,14 @@ int main(int argc, char** argv) {
     int stop;
     char* end;
     long port = argc == 2 ? strtol(argv[1], &end, 10) : -1;
-    const char* options[] = {"listening_ports",   listen, "num_threads", "4",
-                             "enable_keep_alive", "yes",  NULL};
+    /* clang-format off */
+    const char* options[] = {
+        "listening_ports",   listen, /* 127.0.0.1:PORT */
+        "num_threads",       "16",   /* civetweb holds a thread for each kept-alive connection */
+        "enable_keep_alive", "yes",  /* off unless asked */
+        "tcp_nodelay",       "1",    /* small answers leave at once */
+        NULL};
+    /* clang-format on */
     if (argc != 2 || *end != '\0' || port < 0 || port > 65535) {
         fputs("usage: web_server PORT   (on 127.0.0.1; 0 takes a free port)\n", stderr);
         return 2;

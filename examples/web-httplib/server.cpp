@@ -28,6 +28,8 @@ int main(int argc, char** argv) {
     pthread_sigmask(SIG_BLOCK, &stops, nullptr);
 
     httplib::Server server;
+    // Small answers leave at once, not after the client's delayed acknowledgement.
+    server.set_tcp_nodelay(true);
     vormesta::mount(server, {site_count, site_at, "/", 0});
     const int bound = port == 0 ? server.bind_to_any_port("127.0.0.1")
                                 : (server.bind_to_port("127.0.0.1", static_cast<int>(port))
