@@ -1248,6 +1248,21 @@ def check_library_compiles(root):
     return failures
 
 
+def check_manual():
+    """Every command the step's usage names has its line in its manual page's synopsis and its
+    entry in the description."""
+    if not opts.step:
+        return 77
+    usage = subprocess.run(opts.emulator + [str(opts.step)], stdout=subprocess.PIPE,
+                           stderr=subprocess.STDOUT).stdout.decode()
+    commands = sorted(set(re.findall(r"vormesta-step ([a-z-]+)", usage)))
+    page = (Path(__file__).resolve().parents[2] / "docs/vormesta-step.1").read_text()
+    if len(commands) < 5:
+        return [f"the usage names {commands}"]
+    return [f"{command}: not in vormesta-step(1)'s synopsis and description" for command in commands
+            if f".B vormesta-step {command}" not in page or f".TP\n.B {command}\n" not in page]
+
+
 def main():
     global opts
     parser = argparse.ArgumentParser()
@@ -1270,10 +1285,11 @@ def main():
     opts = parser.parse_args()
 
     if opts.list:
-        print(";".join(list(CASES) + ["compiles", "windows_input_past_4gib", "large_killed_part_way",
+        print(";".join(list(CASES) + ["compiles", "manual", "windows_input_past_4gib", "large_killed_part_way",
                                       "large_concurrent_runs", "large_reserved_names_compile"]))
         return 0
-    special = {"compiles": check_compiles, "windows_input_past_4gib": check_windows_past_4gib,
+    special = {"compiles": check_compiles, "manual": check_manual,
+               "windows_input_past_4gib": check_windows_past_4gib,
                "large_killed_part_way": check_killed,
                "large_concurrent_runs": check_concurrent,
                "large_reserved_names_compile": check_reserved_names}
