@@ -2,8 +2,8 @@
 # toolchain and flags: in Release, with the build machine's default compilers. A project that
 # takes vormesta in as sources embeds with it (so a cross build, or any configuration of a
 # multi-config generator, runs one tool that runs here), and vormesta_add_library asks it for
-# array names while configuring. Each configure brings it up to date; the first builds it (a
-# few seconds).
+# array names while configuring. Each configure brings it up to date; the first builds it, and
+# says so.
 include_guard(GLOBAL)
 
 function(_vormesta_build_host_tool source_dir)
@@ -26,6 +26,9 @@ function(_vormesta_build_host_tool source_dir)
                         --unset=CXXFLAGS --unset=LDFLAGS)
   set(failed 0)
   if(NOT EXISTS "${host_dir}/CMakeCache.txt")
+    # The first time takes a while, and nothing else would say what the configure waits for.
+    message(STATUS "vormesta: building vormesta and vormesta-step for this machine in "
+                   "${host_dir}, once (every build runs them here, whatever the target)")
     execute_process(
       COMMAND ${clean_environment} "${CMAKE_COMMAND}" -S "${source_dir}" -B "${host_dir}"
               -G "${generator}" ${make_program} -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF
