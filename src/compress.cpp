@@ -203,9 +203,12 @@ bool coding_available(Coding coding) {
 }
 
 bool coding_named(std::string_view name, Coding& coding) {
-    for (const Coding known : codings)
-        if (name == coding_name(known))
-            return coding = known, true;
+    for (const Coding known : codings) {
+        if (name == coding_name(known)) {
+            coding = known;
+            return true;
+        }
+    }
     return false;
 }
 

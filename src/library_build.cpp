@@ -778,7 +778,7 @@ int library_command(const std::string& path, const std::vector<std::string>& lin
     for (const std::string* output :
          {&settings.object, &settings.source, &settings.header, &settings.record})
         if (!output->empty() && !platform::make_folders(folder_of(*output)))
-            return fail(*output, std::string("cannot be made: ") + std::strerror(errno)), 1;
+            return fail(*output, std::string("cannot be made: ") + std::strerror(errno)) ? 0 : 1;
     if (!add_web_facts(settings, found))
         return 1;
     bool written = settings.probe.empty() ? write_source_with_data(settings, found)

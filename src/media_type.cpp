@@ -110,7 +110,8 @@ void Utf8Check::add(std::string_view bytes) {
         const auto byte = static_cast<unsigned char>(bytes[i]);
         if (needed_ > 0) {
             valid_ = byte >= low_ && byte <= high_;
-            low_ = 0x80, high_ = 0xBF;
+            low_ = 0x80;
+            high_ = 0xBF;
             --needed_;
         } else if (byte >= 0x80) {
             // The second byte's range rules out overlong forms, surrogates and past U+10FFFF.

@@ -218,6 +218,8 @@ bool first_thin_member(std::string_view archive, std::string& path) {
     return false;
 }
 
+namespace {
+
 // What a universal Mach-O file holds, for a probe made for several architectures at once.
 std::string universal_macho(std::string_view object) {
     Reader in(object, true);
@@ -231,6 +233,8 @@ std::string universal_macho(std::string_view object) {
     return "a universal Mach-O file of " + std::to_string(count) + " architectures (" + names +
            "): make the probe for one architecture, and a library for each";
 }
+
+} // namespace
 
 bool read_object_target(std::string_view object, ObjectTarget& target, std::string& seen) {
     target = ObjectTarget{};

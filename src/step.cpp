@@ -160,7 +160,7 @@ int object_command(const Options& options, const std::string& probe, const std::
     // Declared in a library, its array must not be one of the index's functions.
     if (!options.library.empty() && declaration &&
         !vormesta::array_allowed(options.library, names.array, refused))
-        return fail(path, refused), 1;
+        return fail(path, refused) ? 0 : 1;
     target.gnu_ld = options.gnu_ld;
     const std::uint64_t size = vormesta::array_size(input.facts.size, options.text);
     // A file of a library is reached through the library's own symbol; its array name is
@@ -172,7 +172,7 @@ int object_command(const Options& options, const std::string& probe, const std::
         symbols.push_back({names.array, 0, size});
     vormesta::ObjectLayout layout;
     if (!vormesta::lay_out_object(target, symbols, size, options.align, layout, refused))
-        return fail(path, refused), 1;
+        return fail(path, refused) ? 0 : 1;
     // The text's NUL (or an empty file's one byte) comes right after the file's bytes.
     const std::string nul(size - input.facts.size, '\0');
     const bool written = write_file(object, input.facts.id, [&](std::FILE* out) {
@@ -222,7 +222,7 @@ int index_command(const std::string& library, const std::string& list, const std
         if (line.empty())
             continue;
         if (first == last)
-            return fail(list, "holds a line that is not INPUT, RELATIVE and KIND"), 1;
+            return fail(list, "holds a line that is not INPUT, RELATIVE and KIND") ? 0 : 1;
         vormesta::IndexEntry entry;
         entry.from = line.substr(0, first);
         entry.relative = line.substr(first + 1, last - first - 1);
@@ -245,7 +245,7 @@ int index_command(const std::string& library, const std::string& list, const std
         entries[i].type = facts[i].type;
     std::string refused;
     if (!vormesta::sort_entries(library, entries, refused))
-        return fail(list, refused), 1;
+        return fail(list, refused) ? 0 : 1;
     return vormesta::write_index_headers(library, header) &&
                    write_text(source, vormesta::index_source(library, entries))
                ? 0
@@ -261,8 +261,9 @@ int forms_command(const std::string& path, const std::string& relative, const st
         vormesta::Coding coding;
         if (!vormesta::coding_named(name, coding) || !vormesta::coding_available(coding))
             return fail(name, "is not a coding this vormesta-step has (it has: " +
-                                  vormesta::available_codings() + ")"),
-                   1;
+                                  vormesta::available_codings() + ")")
+                       ? 0
+                       : 1;
         asked |= 1u << static_cast<unsigned>(coding);
     }
     return vormesta::write_forms(path, relative, asked, made) ? 0 : 1;

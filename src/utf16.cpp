@@ -50,11 +50,17 @@ char32_t decode_utf8(std::string_view text, std::size_t& i) {
     char32_t c = 0;
     char32_t least = 0;
     if (lead >= 0xC2 && lead <= 0xDF) {
-        extra = 1, c = lead & 0x1F, least = 0x80;
+        extra = 1;
+        c = lead & 0x1F;
+        least = 0x80;
     } else if (lead >= 0xE0 && lead <= 0xEF) {
-        extra = 2, c = lead & 0x0F, least = 0x800;
+        extra = 2;
+        c = lead & 0x0F;
+        least = 0x800;
     } else if (lead >= 0xF0 && lead <= 0xF4) {
-        extra = 3, c = lead & 0x07, least = 0x10000;
+        extra = 3;
+        c = lead & 0x07;
+        least = 0x10000;
     } else {
         return 0xFFFD;
     }

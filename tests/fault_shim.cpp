@@ -107,6 +107,9 @@ bool should_fail(const char* name, int error) {
 
 } // namespace
 
+// The wrappers are named for the linker's --wrap alone: no header declares them.
+#pragma GCC diagnostic ignored "-Wmissing-declarations"
+
 extern "C" {
 
 std::size_t __real_fread(void* buffer, std::size_t size, std::size_t count, std::FILE* file);
