@@ -808,6 +808,9 @@ def run_tool(args, cwd, fault="", link="", other_user=False, file_limit=0, launc
     except subprocess.TimeoutExpired:
         run.kill()
         stdout, _ = run.communicate()
+    if step:  # how far a long run is: said every five seconds, so as many times as it lasts
+        stdout = re.sub(rb"(?m)^vormesta: library \S+: \d+ of \d+ files done, \d+ MiB read "
+                        rb"and compressed so far\r?\n", b"", stdout)
     return stdout, run.returncode, prog
 
 
