@@ -265,6 +265,11 @@ TEST(Responder, TakesADecodedPathAndAPrefix) {
     vormesta_response response;
     vormesta_respond_decoded(&root, &request, &response);
     EXPECT_EQ(response.status, 400);
+    // A control byte in the query, which a redirect's Location would carry, is refused too.
+    request.target = "/docs?a\r\nSet-Cookie: x";
+    request.target_length = std::strlen(request.target);
+    vormesta_respond(&root, &request, &response);
+    EXPECT_EQ(response.status, 400);
     const vormesta_mount spaced{site_count, site_at, "/a b", 0};
     request.target = "/a%20b/js/app.js";
     request.target_length = std::strlen(request.target);

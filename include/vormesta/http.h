@@ -111,8 +111,8 @@ static inline int vormesta_http_byte(const struct vormesta_http_target* target, 
 }
 
 /* Splits a target and refuses (0) what could name no file safely: a target that is neither
- * origin-form nor absolute-form, a bad or NUL escape, a control byte, a backslash, a ".."
- * segment (also written "%2e%2e", or with "%2f" for its slash). */
+ * origin-form nor absolute-form, a bad or NUL escape, a control byte (in the query too), a
+ * backslash, a ".." segment (also written "%2e%2e", or with "%2f" for its slash). */
 static inline int vormesta_http_split(const char* text, size_t length, int encoded,
                                       struct vormesta_http_target* target) {
     const char* end = text + length;
@@ -154,6 +154,10 @@ static inline int vormesta_http_split(const char* text, size_t length, int encod
         ++target->query_end;
     if (target->query < target->query_end && *target->query != '?')
         target->query_end = target->query; /* a fragment alone */
+    /* The query goes into a Location as it is: no control byte, which could end the header. */
+    for (at = target->query; at < target->query_end; ++at)
+        if (VORMESTA_HTTP_CAST(unsigned char, *at) < 0x20 || *at == 0x7f)
+            return 0;
     for (at = target->path; at < target->path_end;) {
         int byte;
         if (encoded && *at == '%' &&
