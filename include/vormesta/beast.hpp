@@ -29,14 +29,6 @@ beast_response respond(const vormesta_mount& mount,
     beast_response out;
     out.version(in.version());
     out.keep_alive(in.keep_alive());
-    if (in.version() == 11 && in.count(http::field::host) != 1) {
-        static const char text[] = "400 Bad Request\n"; // RFC 9112, 3.2
-        out.result(http::status::bad_request);
-        out.set(http::field::content_type, "text/plain; charset=utf-8");
-        out.body() = {text, sizeof text - 1};
-        out.prepare_payload();
-        return out;
-    }
     // Beast's values are not NUL-terminated: the few the responder reads, as C strings.
     const std::string method(in.method_string());
     std::string values[4];
@@ -59,7 +51,9 @@ beast_response respond(const vormesta_mount& mount,
     request.range = given[2];
     request.if_range = given[3];
     vormesta_response response;
-    vormesta_respond(&mount, &request, &response);
+    if (!vormesta_refuse_hosts(&request, in.version() == 11, in.count(http::field::host),
+                               &response))
+        vormesta_respond(&mount, &request, &response);
     out.result(static_cast<unsigned>(response.status));
     for (std::size_t i = 0; i < response.header_count; ++i)
         out.set(response.headers[i].name, response.headers[i].value);

@@ -57,13 +57,9 @@ static inline int vormesta_civetweb_answer(struct mg_connection* connection, voi
     struct vormesta_response response;
     char target[8192];
     size_t i;
-    int hosts = 0;
+    size_t hosts = 0;
     for (i = 0; i < VORMESTA_HTTP_CAST(size_t, info->num_headers); ++i)
         hosts += mg_strcasecmp(info->http_headers[i].name, "Host") == 0;
-    if (hosts > 1 || (hosts == 0 && strcmp(info->http_version, "1.1") == 0)) {
-        mg_send_http_error(connection, 400, "%s", "400 Bad Request\n");
-        return 400;
-    }
     request.method = info->request_method;
     request.target = target;
     request.target_length = vormesta_civetweb_target(info->local_uri_raw ? info->local_uri_raw : "",
@@ -72,7 +68,9 @@ static inline int vormesta_civetweb_answer(struct mg_connection* connection, voi
     request.if_none_match = mg_get_header(connection, "If-None-Match");
     request.range = mg_get_header(connection, "Range");
     request.if_range = mg_get_header(connection, "If-Range");
-    vormesta_respond(VORMESTA_HTTP_CAST(const struct vormesta_mount*, mount), &request, &response);
+    if (!vormesta_refuse_hosts(&request, strcmp(info->http_version, "1.1") == 0, hosts, &response))
+        vormesta_respond(VORMESTA_HTTP_CAST(const struct vormesta_mount*, mount), &request,
+                         &response);
     mg_response_header_start(connection, response.status);
     for (i = 0; i < response.header_count; ++i)
         mg_response_header_add(connection, response.headers[i].name, response.headers[i].value, -1);

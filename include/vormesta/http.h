@@ -516,6 +516,24 @@ static inline int vormesta_http_below(const char* prefix, struct vormesta_http_t
     return 1;
 }
 
+/* Whether `text` is `word`. */
+static inline int vormesta_http_is(const char* text, const char* word) {
+    for (; *word && *text == *word; ++word)
+        ++text;
+    return *text == *word;
+}
+
+/* An answer with nothing in it yet. */
+static inline void vormesta_http_begin(struct vormesta_response* response, int send_body) {
+    response->file = VORMESTA_NULL;
+    response->body = VORMESTA_HTTP_CAST(const unsigned char*, VORMESTA_HTTP_CAST(const void*, ""));
+    response->body_size = 0;
+    response->send_body = send_body;
+    response->header_count = 0;
+    response->content_range[0] = '\0';
+    response->location[0] = '\0';
+}
+
 static inline void vormesta_http_answer(const struct vormesta_mount* library,
                                         const struct vormesta_request* request, int encoded,
                                         struct vormesta_response* response) {
@@ -523,17 +541,10 @@ static inline void vormesta_http_answer(const struct vormesta_mount* library,
     const struct vormesta_file* file;
     const char* method = request->method ? request->method : "";
     const char* last;
-    int head =
-        method[0] == 'H' && method[1] == 'E' && method[2] == 'A' && method[3] == 'D' && !method[4];
+    const int head = vormesta_http_is(method, "HEAD");
     int below;
-    response->file = VORMESTA_NULL;
-    response->body = VORMESTA_HTTP_CAST(const unsigned char*, VORMESTA_HTTP_CAST(const void*, ""));
-    response->body_size = 0;
-    response->send_body = !head;
-    response->header_count = 0;
-    response->content_range[0] = '\0';
-    response->location[0] = '\0';
-    if (!head && !(method[0] == 'G' && method[1] == 'E' && method[2] == 'T' && !method[3])) {
+    vormesta_http_begin(response, !head);
+    if (!head && !vormesta_http_is(method, "GET")) {
         VORMESTA_HTTP_PLAIN(response, 405, "Method Not Allowed");
         vormesta_http_header(response, "Allow", "GET, HEAD");
         return;
@@ -591,6 +602,19 @@ static inline void vormesta_respond_decoded(const struct vormesta_mount* library
                                             const struct vormesta_request* request,
                                             struct vormesta_response* response) {
     vormesta_http_answer(library, request, 0, response);
+}
+
+/* A request of HTTP/1.1 (`http_1_1`) carries exactly one Host line, one of HTTP/1.0 at most one
+ * (RFC 9112, 3.2). Where its `hosts` lines break that, `response` is the 400 to send (its
+ * headers alone for HEAD), and 1 is returned; else 0, and the request is the responder's. */
+static inline int vormesta_refuse_hosts(const struct vormesta_request* request, int http_1_1,
+                                        size_t hosts, struct vormesta_response* response) {
+    const char* method = request->method ? request->method : "";
+    if (hosts == 1 || (hosts == 0 && !http_1_1))
+        return 0;
+    vormesta_http_begin(response, !vormesta_http_is(method, "HEAD"));
+    VORMESTA_HTTP_PLAIN(response, 400, "Bad Request");
+    return 1;
 }
 
 #endif

@@ -40,11 +40,6 @@ inline std::string literal(const std::string& text) {
 
 inline void answer(const vormesta_mount& mount, const httplib::Request& in,
                    httplib::Response& out) {
-    if (in.version == "HTTP/1.1" && in.get_header_value_count("Host") != 1) {
-        out.status = 400; // RFC 9112, 3.2
-        out.set_content("400 Bad Request\n", "text/plain; charset=utf-8");
-        return;
-    }
     // The responder answers Range itself (cpp-httplib would cut the body again).
     const_cast<httplib::Request&>(in).ranges.clear();
     const std::string accept = in.get_header_value("Accept-Encoding"),
@@ -63,7 +58,9 @@ inline void answer(const vormesta_mount& mount, const httplib::Request& in,
     request.range = given("Range", range);
     request.if_range = given("If-Range", if_range);
     vormesta_response response;
-    vormesta_respond(&mount, &request, &response);
+    if (!vormesta_refuse_hosts(&request, in.version == "HTTP/1.1",
+                               in.get_header_value_count("Host"), &response))
+        vormesta_respond(&mount, &request, &response);
     out.status = response.status;
     std::string type;
     for (std::size_t i = 0; i < response.header_count; ++i) {

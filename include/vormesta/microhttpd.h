@@ -55,7 +55,7 @@ static inline enum MHD_Result vormesta_mhd_count_host(void* count, enum MHD_Valu
     (void)kind, (void)value;
     if ((key[0] | 32) == 'h' && (key[1] | 32) == 'o' && (key[2] | 32) == 's' &&
         (key[3] | 32) == 't' && key[4] == '\0')
-        ++*VORMESTA_HTTP_CAST(int*, count);
+        ++*VORMESTA_HTTP_CAST(size_t*, count);
     return MHD_YES;
 }
 
@@ -90,7 +90,7 @@ static inline enum MHD_Result vormesta_mhd_answer(void* mount, struct MHD_Connec
     struct vormesta_mhd_request* kept = VORMESTA_HTTP_CAST(struct vormesta_mhd_request*, *state);
     struct vormesta_request request;
     struct vormesta_response response;
-    int hosts = 0;
+    size_t hosts = 0;
     (void)url, (void)upload;
     if (!kept)
         return MHD_NO; /* out of memory: the connection is closed */
@@ -100,17 +100,6 @@ static inline enum MHD_Result vormesta_mhd_answer(void* mount, struct MHD_Connec
         return MHD_YES;
     }
     MHD_get_connection_values(connection, MHD_HEADER_KIND, vormesta_mhd_count_host, &hosts);
-    if (hosts > 1 || (hosts == 0 && strcmp(version, MHD_HTTP_VERSION_1_1) == 0)) {
-        static const char text[] = "400 Bad Request\n";
-        response.status = 400;
-        response.body =
-            VORMESTA_HTTP_CAST(const unsigned char*, VORMESTA_HTTP_CAST(const void*, text));
-        response.body_size = sizeof text - 1;
-        response.header_count = 1;
-        response.headers[0].name = "Content-Type";
-        response.headers[0].value = "text/plain; charset=utf-8";
-        return vormesta_mhd_send(connection, &response);
-    }
     request.method = method;
     request.target = kept->target;
     request.target_length = kept->length;
@@ -118,7 +107,10 @@ static inline enum MHD_Result vormesta_mhd_answer(void* mount, struct MHD_Connec
     request.if_none_match = vormesta_mhd_header(connection, MHD_HTTP_HEADER_IF_NONE_MATCH);
     request.range = vormesta_mhd_header(connection, MHD_HTTP_HEADER_RANGE);
     request.if_range = vormesta_mhd_header(connection, MHD_HTTP_HEADER_IF_RANGE);
-    vormesta_respond(VORMESTA_HTTP_CAST(const struct vormesta_mount*, mount), &request, &response);
+    if (!vormesta_refuse_hosts(&request, strcmp(version, MHD_HTTP_VERSION_1_1) == 0, hosts,
+                               &response))
+        vormesta_respond(VORMESTA_HTTP_CAST(const struct vormesta_mount*, mount), &request,
+                         &response);
     return vormesta_mhd_send(connection, &response);
 }
 
