@@ -274,10 +274,12 @@ TEST(Responder, TakesADecodedPathAndAPrefix) {
     vormesta_respond_decoded(&root, &request, &response);
     EXPECT_EQ(response.status, 400);
     // A control byte in the query, which a redirect's Location would carry, is refused too.
-    request.target = "/docs?a\r\nSet-Cookie: x";
-    request.target_length = std::strlen(request.target);
-    vormesta_respond(&root, &request, &response);
-    EXPECT_EQ(response.status, 400);
+    for (const char* target : {"/docs?a\r\nSet-Cookie: x", "http://test?a\r\nSet-Cookie: x"}) {
+        request.target = target;
+        request.target_length = std::strlen(target);
+        vormesta_respond(&root, &request, &response);
+        EXPECT_EQ(response.status, 400) << target;
+    }
     const vormesta_mount spaced{site_count, site_at, "/a b", 0};
     request.target = "/a%20b/js/app.js";
     request.target_length = std::strlen(request.target);

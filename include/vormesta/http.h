@@ -119,6 +119,7 @@ static inline int vormesta_http_split(const char* text, size_t length, int encod
     const char* at;
     size_t segment = 0;
     int dots = 1;
+    int root = 0; /* "http://host" or "http://host?q" */
     if (encoded && length > 7) {
         /* absolute-form: a scheme, "://", an authority, then the path */
         const char* colon = text;
@@ -129,26 +130,16 @@ static inline int vormesta_http_split(const char* text, size_t length, int encod
             text = colon + 3;
             while (text < end && *text != '/' && *text != '?' && *text != '#')
                 ++text;
-            if (text == end || *text != '/') {
-                /* "http://host" or "http://host?q": the root */
-                target->path = "/";
-                target->path_end = target->path + 1;
-                target->query = text;
-                target->query_end = text;
-                while (target->query_end < end && *target->query_end != '#')
-                    ++target->query_end;
-                target->encoded = 1;
-                return text == end || *text == '?';
-            }
+            root = text == end || *text == '?';
         }
     }
-    if (text == end || *text != '/')
+    if (!root && (text == end || *text != '/'))
         return 0;
-    target->path = text;
     target->encoded = encoded;
-    for (at = text; at < end && !(encoded && (*at == '?' || *at == '#')); ++at) {
+    target->path = root ? "/" : text;
+    for (at = text; !root && at < end && !(encoded && (*at == '?' || *at == '#')); ++at) {
     }
-    target->path_end = at;
+    target->path_end = root ? target->path + 1 : at;
     target->query = at;
     for (target->query_end = at; target->query_end < end && *target->query_end != '#';)
         ++target->query_end;
