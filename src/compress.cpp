@@ -221,7 +221,7 @@ std::string available_codings() {
 }
 
 int coding_level(Coding coding, std::uint64_t size) {
-    const bool large = size > fastest_above;
+    const bool large = compressed_faster(size);
     switch (coding) {
     case Coding::gzip:
         return large ? 6 : 9;

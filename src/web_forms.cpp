@@ -344,7 +344,7 @@ bool find_forms(const std::string& cache, Work& work) {
     }
     // A read for each: one compressor's memory at a time.
     const std::string& digest = work.learnt.bytes.digest;
-    work.facts->made_faster = !missing.empty() && input.facts.size > fastest_above;
+    work.facts->made_faster = !missing.empty() && compressed_faster(input.facts.size);
     for (const Coding coding : missing)
         if (!compress_file(
                 input.from, input.facts, digest, {coding},
