@@ -290,7 +290,9 @@ void print(std::string_view text) {
             // Fall back to the bytes as they are.
         }
     }
+    // Out at once: what follows (a failed step, the process's end) cannot hold it back.
     std::fwrite(text.data(), 1, text.size(), stdout);
+    std::fflush(stdout);
 }
 
 void handle_stops() {
