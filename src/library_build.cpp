@@ -68,10 +68,11 @@ struct Found {
     WebFacts web;
 };
 
-std::vector<IndexEntry> entries_of(const std::vector<Found>& found) {
-    std::vector<IndexEntry> entries;
+EntryList entries_of(const std::vector<Found>& found) {
+    EntryList entries;
+    entries.reserve(found.size());
     for (const Found& file : found)
-        entries.push_back(file.entry);
+        entries.push_back(&file.entry);
     return entries;
 }
 
@@ -287,12 +288,11 @@ bool find_files(const Settings& settings, std::vector<Found>& found) {
             file.declaration = settings.declarations + "/" + names.header;
         }
     }
-    std::sort(found.begin(), found.end(), [](const Found& a, const Found& b) {
-        return a.entry.relative < b.entry.relative;
-    });
-    std::vector<IndexEntry> entries = entries_of(found);
+    std::sort(found.begin(), found.end(),
+              [](const Found& a, const Found& b) { return a.entry.relative < b.entry.relative; });
     std::string refused;
-    return sort_entries(settings.name, entries, refused) || fail(settings.name, refused);
+    return refuse_clashes(settings.name, entries_of(found), refused) ||
+           fail(settings.name, refused);
 }
 
 std::string number(std::uint64_t value) {

@@ -7,6 +7,8 @@
 #include <cstdio>
 #include <map>
 #include <set>
+#include <string_view>
+#include <unordered_map>
 
 namespace vormesta {
 
@@ -45,20 +47,32 @@ bool array_allowed(const std::string& library, const std::string& array, std::st
     return true;
 }
 
+EntryList entry_list(const std::vector<IndexEntry>& entries) {
+    EntryList list;
+    list.reserve(entries.size());
+    for (const IndexEntry& entry : entries)
+        list.push_back(&entry);
+    return list;
+}
+
 bool sort_entries(const std::string& library, std::vector<IndexEntry>& entries,
                   std::string& refused) {
     std::sort(entries.begin(), entries.end(),
               [](const IndexEntry& a, const IndexEntry& b) { return a.relative < b.relative; });
-    for (std::size_t i = 1; i < entries.size(); ++i)
-        if (entries[i].relative == entries[i - 1].relative) {
-            refused = entries[i].from + ": " + entries[i].relative + " is in library " + library +
-                      " twice (" + entries[i - 1].from + ")";
+    return refuse_clashes(library, entry_list(entries), refused);
+}
+
+bool refuse_clashes(const std::string& library, const EntryList& sorted, std::string& refused) {
+    for (std::size_t i = 1; i < sorted.size(); ++i)
+        if (sorted[i]->relative == sorted[i - 1]->relative) {
+            refused = sorted[i]->from + ": " + sorted[i]->relative + " is in library " + library +
+                      " twice (" + sorted[i - 1]->from + ")";
             return false;
         }
     std::vector<const IndexEntry*> declared;
-    for (const IndexEntry& entry : entries)
-        if (!entry.array.empty())
-            declared.push_back(&entry);
+    for (const IndexEntry* entry : sorted)
+        if (!entry->array.empty())
+            declared.push_back(entry);
     std::sort(declared.begin(), declared.end(),
               [](const IndexEntry* a, const IndexEntry* b) { return a->array < b->array; });
     for (std::size_t i = 0; i < declared.size(); ++i) {
@@ -459,7 +473,7 @@ std::string index_source_includes(const std::string& library) {
            "#include \"vormesta/" + library + ".h\"\n";
 }
 
-std::string index_source(const std::string& library, const std::vector<IndexEntry>& entries) {
+std::string index_source(const std::string& library, const EntryList& entries) {
     std::string text = index_source_includes(library);
     // Hidden where the compiler can say so: position-independent code reaches them directly.
     text += "#if defined(__GNUC__) && !defined(_WIN32) && !defined(__CYGWIN__)\n"
@@ -470,9 +484,9 @@ std::string index_source(const std::string& library, const std::vector<IndexEntr
         if (declared.insert(symbol).second)
             text += "extern VORMESTA_HIDDEN const unsigned char " + symbol + "[];\n";
     };
-    for (const IndexEntry& entry : entries) {
-        declare(entry.symbol);
-        for (const IndexForm& form : entry.forms)
+    for (const IndexEntry* entry : entries) {
+        declare(entry->symbol);
+        for (const IndexForm& form : entry->forms)
             declare(form.symbol);
     }
     return text + "#ifdef __cplusplus\n}\n#endif\n" + index_source_table(library, entries);
@@ -484,14 +498,14 @@ std::string index_functions(const std::string& library, std::size_t files,
                             const std::string& table);
 } // namespace
 
-std::string index_source_table(const std::string& library, const std::vector<IndexEntry>& entries) {
+std::string index_source_table(const std::string& library, const EntryList& entries) {
     std::string text;
     for (std::size_t i = 0; i < entries.size(); ++i) {
-        if (entries[i].forms.empty())
+        if (entries[i]->forms.empty())
             continue;
         text += "static const struct vormesta_encoding vormesta_forms_" + std::to_string(i) +
                 "[] = {\n";
-        for (const IndexForm& form : entries[i].forms)
+        for (const IndexForm& form : entries[i]->forms)
             text += "    {" + c_string(form.name) + ", " + form.symbol + " + " +
                     std::to_string(form.offset) + ", " + std::to_string(form.size) + ", " +
                     c_string(form.etag) + "},\n";
@@ -500,7 +514,7 @@ std::string index_source_table(const std::string& library, const std::vector<Ind
     text += "static const struct vormesta_file vormesta_files[" +
             std::to_string(std::max<std::size_t>(entries.size(), 1)) + "] = {\n";
     for (std::size_t i = 0; i < entries.size(); ++i) {
-        const IndexEntry& entry = entries[i];
+        const IndexEntry& entry = *entries[i];
         const std::string forms =
             entry.forms.empty() ? "VORMESTA_NULL" : "vormesta_forms_" + std::to_string(i);
         text += "    {" + c_string(entry.relative) + ", " + entry.symbol + " + " +
@@ -527,33 +541,38 @@ std::string index_source_over_table(const std::string& library, std::size_t coun
            index_functions(library, count, table);
 }
 
-ObjectTable index_table(const std::string& library, const std::vector<IndexEntry>& entries) {
+ObjectTable index_table(const std::string& library, const EntryList& entries) {
     ObjectTable table;
     table.symbol = library_table_symbol(library);
-    std::map<std::string, std::uint64_t> strings;
-    auto string = [&](const std::string& text) {
+    std::unordered_map<std::string_view, std::uint64_t> strings; // the entries outlive it
+    strings.reserve(entries.size() * 2);
+    auto string = [&](std::string_view text) {
         const auto at = strings.emplace(text, table.strings.size());
-        if (at.second)
-            table.strings.append(text.c_str(), text.size() + 1);
+        if (at.second) {
+            table.strings.append(text);
+            table.strings += '\0';
+        }
         return ObjectWord{ObjectWord::To::string, at.first->second};
     };
     using To = ObjectWord::To;
     constexpr std::uint64_t file_words = 7, form_words = 4;
     std::uint64_t form = file_words * entries.size();
-    for (const IndexEntry& entry : entries) {
+    for (const IndexEntry* entry : entries) {
         const ObjectWord none{To::number, 0};
-        table.words.insert(table.words.end(),
-                           {string(entry.relative),
-                            {To::data, entry.offset},
-                            {To::number, entry.size},
-                            string(entry.type.empty() ? "application/octet-stream" : entry.type),
-                            entry.etag.empty() ? none : string(entry.etag),
-                            entry.forms.empty() ? none : ObjectWord{To::word, form},
-                            {To::number, entry.forms.size()}});
-        form += form_words * entry.forms.size();
+        table.words.insert(
+            table.words.end(),
+            {string(entry->relative),
+             {To::data, entry->offset},
+             {To::number, entry->size},
+             string(entry->type.empty() ? std::string_view("application/octet-stream")
+                                        : std::string_view(entry->type)),
+             entry->etag.empty() ? none : string(entry->etag),
+             entry->forms.empty() ? none : ObjectWord{To::word, form},
+             {To::number, entry->forms.size()}});
+        form += form_words * entry->forms.size();
     }
-    for (const IndexEntry& entry : entries)
-        for (const IndexForm& coded : entry.forms)
+    for (const IndexEntry* entry : entries)
+        for (const IndexForm& coded : entry->forms)
             table.words.insert(table.words.end(), {string(coded.name),
                                                    {To::data, coded.offset},
                                                    {To::number, coded.size},

@@ -49,8 +49,15 @@ std::string library_file_symbol(const std::string& library, const std::string& r
 // functions. Says why not in `refused`.
 bool array_allowed(const std::string& library, const std::string& array, std::string& refused);
 
-// Sorts the entries by path (byte by byte) and refuses, in `refused`, the same path twice, two
-// declared files giving one array, and an array the index's own functions take.
+// Entries as the index's writers take them: pointers, so that a library of many files is not
+// copied to be written.
+using EntryList = std::vector<const IndexEntry*>;
+EntryList entry_list(const std::vector<IndexEntry>& entries);
+
+// Refuses, in `refused`, among entries sorted by path: the same path twice, two declared files
+// giving one array, and an array the index's own functions take.
+bool refuse_clashes(const std::string& library, const EntryList& sorted, std::string& refused);
+// Sorts the entries by path (byte by byte), then refuses as `refuse_clashes` does.
 bool sort_entries(const std::string& library, std::vector<IndexEntry>& entries,
                   std::string& refused);
 
@@ -89,18 +96,17 @@ std::string index_header(const std::string& library);
 extern const char files_header[];
 // The index's source where other objects hold the bytes: its includes, the symbols it reaches
 // and the table.
-std::string index_source(const std::string& library, const std::vector<IndexEntry>& entries);
+std::string index_source(const std::string& library, const EntryList& entries);
 // Its parts, for a source that defines the arrays itself between them: the includes, and the
 // table of the sorted entries with the functions that read it.
 std::string index_source_includes(const std::string& library);
-std::string index_source_table(const std::string& library,
-                               const std::vector<IndexEntry>& entries);
+std::string index_source_table(const std::string& library, const EntryList& entries);
 // The index's source where the object holds the table as well (`index_table`): the includes, the
 // table's declaration and the functions that read it. It changes only with the number of files.
 std::string index_source_over_table(const std::string& library, std::size_t count);
 // The table of `struct vormesta_file` (and of their forms) for the object, as the compiler would
 // lay it out: every field a word, pointers to the data (where the entries' offsets say, from the
 // data's start) or to the table's own words and strings.
-ObjectTable index_table(const std::string& library, const std::vector<IndexEntry>& entries);
+ObjectTable index_table(const std::string& library, const EntryList& entries);
 
 } // namespace vormesta

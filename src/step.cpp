@@ -247,7 +247,8 @@ int index_command(const std::string& library, const std::string& list, const std
     if (!vormesta::sort_entries(library, entries, refused))
         return fail(list, refused) ? 0 : 1;
     return vormesta::write_index_headers(library, header) &&
-                   write_text(source, vormesta::index_source(library, entries))
+                   write_text(source,
+                              vormesta::index_source(library, vormesta::entry_list(entries)))
                ? 0
                : 1;
 }

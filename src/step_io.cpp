@@ -221,13 +221,11 @@ bool write_text(const std::string& path, const std::string& text,
 }
 
 std::vector<std::string> split(const std::string& text, char separator) {
-    std::vector<std::string> fields(1);
-    for (const char c : text) {
-        if (c == separator)
-            fields.emplace_back();
-        else
-            fields.back() += c;
-    }
+    std::vector<std::string> fields;
+    std::size_t start = 0;
+    for (std::size_t end; (end = text.find(separator, start)) != std::string::npos; start = end + 1)
+        fields.emplace_back(text, start, end - start);
+    fields.emplace_back(text, start);
     return fields;
 }
 

@@ -115,7 +115,7 @@ TEST(LibraryIndex, TheTableReachesEachFileThroughItsSymbolAndOffset) {
     entries[0].symbol = entries[1].symbol = "vormesta_site_data";
     entries[0].offset = 32;
     entries[0].size = 7;
-    const std::string start = vormesta::index_source("site", entries);
+    const std::string start = vormesta::index_source("site", vormesta::entry_list(entries));
     const std::string declared = "const unsigned char vormesta_site_data[];";
     EXPECT_EQ(start.find(declared), start.rfind(declared))
         << "one declaration per symbol:\n" << start;
@@ -136,7 +136,7 @@ TEST(LibraryIndex, TheTableReachesEachFileThroughItsSymbolAndOffset) {
     entries[1].etag = "\"t\"";
     entries[1].forms = {{"br", "vormesta_site_data", 64, 3, "\"b\""},
                         {"gzip", "vormesta_site_data", 67, 5, "\"g\""}};
-    const std::string forms = vormesta::index_source_table("site", entries);
+    const std::string forms = vormesta::index_source_table("site", vormesta::entry_list(entries));
     EXPECT_NE(forms.find("vormesta_forms_1[] = {\n    {\"br\", vormesta_site_data + 64, 3, "
                          "\"\\042b\\042\"},\n    {\"gzip\""),
               std::string::npos)
