@@ -9,7 +9,10 @@ install(TARGETS vormesta vormesta_step EXPORT vormestaTargets RUNTIME DESTINATIO
 install(FILES docs/vormesta.1 docs/vormesta-step.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 # The responder and the servers' adapters, headers alone.
 install(DIRECTORY include/vormesta DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
-install(FILES README.md LICENSE DESTINATION ${CMAKE_INSTALL_DOCDIR})
+install(FILES README.md CHANGELOG.md LICENSE DESTINATION ${CMAKE_INSTALL_DOCDIR})
+# The README's links reach its pages beside it, as in the sources.
+file(GLOB vormesta_pages docs/*.md docs/*.svg)
+install(FILES ${vormesta_pages} DESTINATION ${CMAKE_INSTALL_DOCDIR}/docs)
 install(EXPORT vormestaTargets NAMESPACE vormesta:: DESTINATION ${package_dir})
 
 configure_package_config_file(cmake/vormestaConfig.cmake.in

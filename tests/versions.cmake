@@ -1,5 +1,6 @@
 # Every place that states the project's version states VERSION (CMake's own): the manual pages,
-# Meson's and Bazel's projects, and each find_package(vormesta) of the README and the examples.
+# Meson's and Bazel's projects, and each find_package(vormesta) of the README, docs/ and the
+# examples.
 # The tool's banner ("vormesta v0.1 by ulmvar") is a fixed text, not a version.
 set(places
     docs/vormesta.1 "\"vormesta ([0-9.]+)\""
@@ -8,14 +9,15 @@ set(places
     MODULE.bazel "module\\(name = \"vormesta\", version = \"([0-9.]+)\"")
 file(GLOB_RECURSE projects RELATIVE "${ROOT}" "${ROOT}/examples/*/CMakeLists.txt"
      "${ROOT}/tests/cmake/*/CMakeLists.txt")
-foreach(file IN ITEMS README.md ${projects})
+file(GLOB pages RELATIVE "${ROOT}" "${ROOT}/docs/*.md")
+foreach(file IN ITEMS README.md ${pages} ${projects})
   list(APPEND places "${file}" "find_package\\(vormesta ([0-9.]+)")
 endforeach()
 set(wrong "")
 while(places)
   list(POP_FRONT places file pattern)
   file(STRINGS "${ROOT}/${file}" lines REGEX "${pattern}")
-  if(NOT lines AND NOT file MATCHES "CMakeLists.txt$")
+  if(NOT lines AND NOT file MATCHES "CMakeLists.txt$|^docs/")
     string(APPEND wrong "\n  ${file}: no version found")
   endif()
   foreach(line IN LISTS lines)
