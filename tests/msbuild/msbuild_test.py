@@ -53,6 +53,14 @@ def fnv(data):
     return f"{value:x}"
 
 
+def inflate(coding, packed):
+    """A form's bytes as they were: gzip by Python, br and zstd by their own tools."""
+    if coding == "gzip":
+        return gzip.decompress(packed)
+    tool = {"br": ["brotli", "-dc"], "zstd": ["zstd", "-dc"]}[coding]
+    return subprocess.run(tool, input=packed, capture_output=True).stdout
+
+
 def expected_lines(folder, text=False, forms=None):
     """What the program should print: main.c's lines, from the files themselves (and each www
     file's smallest form, from the step's cache in `forms`, checked to inflate to the file)."""
@@ -67,10 +75,15 @@ def expected_lines(folder, text=False, forms=None):
         for name in sorted(n for n in files if not (base == "www" and n.startswith("drafts/"))):
             data = files[name].read_bytes()
             lines.append(line(prefix + name, data))
-            form = forms / (hashlib.sha256(data).hexdigest() + ".gzip") if forms else None
-            if base == "www" and form and form.is_file() and form.stat().st_size < len(data):
+            kept = [] if not forms or base != "www" else sorted(
+                (form.stat().st_size, order, coding, form)
+                for order, coding in enumerate(("gzip", "br", "zstd"))
+                for form in [forms / f"{hashlib.sha256(data).hexdigest()}.{coding}"]
+                if form.is_file() and form.stat().st_size < len(data))
+            if kept:  # the smallest form comes first, as the step sorts them
+                _, _, coding, form = kept[0]
                 packed = form.read_bytes()
-                lines.append(line("form " + prefix + name, packed) if gzip.decompress(packed) ==
+                lines.append(line("form " + prefix + name, packed) if inflate(coding, packed) ==
                              data else f"{form} does not inflate to {name}")
     return lines
 
@@ -229,22 +242,23 @@ def row_text_align(folder):
 
 
 def row_compress(folder):
-    """A folder compressed with gzip, with validators: the program holds each smaller form."""
+    """A folder compressed with gzip, br and zstd, with validators: the program holds each file's
+    smallest form, and the package's own step has every coding."""
     proj = folder / "App.proj"
     plain = proj.read_text()
     (folder / "www/big.html").write_bytes(b"<p>compressible</p>\n" * 200)
     proj.write_text(plain.replace('Excludes="drafts/*" />',
-                                  'Excludes="drafts/*" Compress="gzip" Etag="true" />'))
+                                  'Excludes="drafts/*" Compress="gzip;br;zstd" Etag="true" />'))
     failures = built(folder)[1]
     forms = folder / "obj/x64/Debug/vormesta/folders/www/record.forms"
     failures += program(folder, forms=forms)
     if "form www/big.html" not in "\n".join(expected_lines(folder, forms=forms)):
         failures.append("no gzip form of big.html")
-    # The package's own step (the rows run the build machine's) compresses with gzip alone.
+    # The package's own step (the rows run the build machine's) has every coding.
     done = subprocess.run(["wine", str(opts.package_root / "tools/win-x64/vormesta-step.exe"),
                            "codings"], capture_output=True, text=True,
                           env={**os.environ, "WINEDEBUG": "-all"})
-    if done.stdout.strip() != "gzip":
+    if done.stdout.strip() != "gzip br zstd":
         failures.append(f"the package's step compresses with {done.stdout.strip()!r}")
     return failures
 
