@@ -1225,7 +1225,8 @@ def check_library_compiles(root):
     failures = []
     c_flags = ["-Wstrict-prototypes", "-Wmissing-prototypes", "-Wcast-qual", "-Wundef"]
     cxx_flags = ["-Wold-style-cast", "-Wzero-as-null-pointer-constant"]
-    builds = [(opts.cc, "c", "c99", c_flags), (opts.cxx, "c++", "c++11", cxx_flags)]
+    builds = [(opts.cc, "c", "c99", c_flags), (opts.cxx, "c++", "c++98", cxx_flags),
+              (opts.cc, "c", "c89", c_flags)]  # C89: the library alone (the responder is C99)
     # On the build machine, the other compiler family too, at the newest standards: clang
     # warns of what g++ does not (NULL as a null pointer constant, the comma operator).
     native = not (opts.emulator or opts.target_flag or opts.windows)
@@ -1241,12 +1242,12 @@ def check_library_compiles(root):
         if language == "c++":
             flags.append("-Wcomma" if "clang" in compiler else "-Wuseless-cast")
         exe = root / f"site_{Path(compiler).name}_{standard}.exe"
+        sources = ["-c", "out/site.c"] if standard == "c89" else ["out/site.c", "use.c", "-o", str(exe)]
         build = subprocess.run([compiler, *opts.target_flag, *strict, *flags, "-x", language,
-                                "out/site.c", "use.c", "-o", str(exe)], cwd=root,
-                               stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+                                *sources], cwd=root, stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
         if build.returncode != 0:
-            failures.append(f"{language}: {build.stdout.decode(errors='replace')}")
-        elif subprocess.run(opts.emulator + [str(exe)], cwd=root).returncode != 0:
+            failures.append(f"{language} {standard}: {build.stdout.decode(errors='replace')}")
+        elif standard != "c89" and subprocess.run(opts.emulator + [str(exe)], cwd=root).returncode != 0:
             failures.append(f"{language}: the program did not find its file")
     return failures
 
