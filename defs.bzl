@@ -250,7 +250,7 @@ def vormesta_embed(name, srcs, base_dir = None, **kwargs):
 def vormesta_library(name, srcs, base_dir = None, text = False, align = 0, declare = True,
                      etag = False, compress = [], **kwargs):
     """A library `name` that holds the bytes of `srcs`, declares their arrays, and finds them by
-    path: #include "vormesta/<name>.h" for <name>_find, _count and _at.
+    path: #include "vormesta/<name>.h" for <name>_find, _count, _at and _below.
 
     Args:
       name: the library, for the deps of the targets that use the arrays.

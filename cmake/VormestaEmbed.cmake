@@ -486,7 +486,7 @@ function(vormesta_add_library name)
   get_property(taken GLOBAL PROPERTY "VORMESTA_LIBRARY_ID ${id}")
   if(taken)
     message(FATAL_ERROR "vormesta_add_library: libraries '${taken}' and '${name}' both give "
-                        "the functions ${id}_find, _count and _at; rename one of them")
+                        "the functions ${id}_find, _count, _at and _below; rename one of them")
   endif()
   set_property(GLOBAL PROPERTY "VORMESTA_LIBRARY_ID ${id}" "${name}")
   _vormesta_call_folder(vormesta_library "${name}" root suffix)
