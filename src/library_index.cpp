@@ -9,6 +9,7 @@
 #include <set>
 #include <string_view>
 #include <unordered_map>
+#include <utility>
 
 namespace vormesta {
 
@@ -258,103 +259,8 @@ namespace {
 // file and form structs, in one layout every library made by this vormesta has, and the choice
 // of a form for a request.
 const char shared_declarations[] =
-    R"(#if defined(VORMESTA_FILE_DEFINED) && !defined(VORMESTA_LAYOUT)
-#error "vormesta: a library made by an older vormesta is included before this one; make every library with one vormesta"
-#endif
-#ifndef VORMESTA_LAYOUT
-#define VORMESTA_LAYOUT 2
-#define VORMESTA_FILE_DEFINED
-/* A compressed form of a file, for HTTP's Content-Encoding. */
-struct vormesta_encoding {
-    const char* name; /* the content coding: "gzip", "br" or "zstd" */
-    const unsigned char* data;
-    size_t size;
-    const char* etag; /* its own strong validator, quotes included */
-};
-struct vormesta_file {
-    const char* path; /* below the base, '/' between folders */
-    const unsigned char* data; /* never null, even for an empty file */
-    size_t size; /* a text file's NUL not counted */
-    const char* type; /* the media type by the extension; "; charset=utf-8" for UTF-8 text */
-    const char* etag; /* a strong validator of the bytes, quotes included; null unless asked */
-    const struct vormesta_encoding* encodings; /* smallest first, each smaller than the bytes */
-    size_t encoding_count;
-};
-#elif VORMESTA_LAYOUT != 2
-#error "vormesta: libraries of two index layouts in one program; make every library with one vormesta"
-#endif
-/* The null pointer a strict C++ build takes without a warning. */
-#ifndef VORMESTA_NULL
-#if defined(__cplusplus) && __cplusplus >= 201103L
-#define VORMESTA_NULL nullptr
-#else
-#define VORMESTA_NULL NULL
-#endif
-#endif
-#if (defined(__cplusplus) || (defined(__STDC_VERSION__) && __STDC_VERSION__ >= 199901L)) && \
-    !defined(VORMESTA_NEGOTIATE_DEFINED)
-#define VORMESTA_NEGOTIATE_DEFINED
-/* Whether a weight (after "q=") is above 0, by qvalue's grammar; a malformed one is not. */
-static inline int vormesta_weight_above_zero(const char* at) {
-    int digits = 0, above = *at == '1';
-    if (*at != '0' && *at != '1')
-        return 0;
-    if (*++at == '.')
-        for (++at; *at >= '0' && *at <= '9' && digits < 3; ++at, ++digits)
-            above |= *at != '0';
-    return above && (!*at || *at == ',' || *at == ';' || *at == ' ' || *at == '\t');
-}
-/* Whether the Accept-Encoding value `accept` takes the coding `name` (RFC 9110, 12.5.3): named
- * in any case with a weight above 0, or, where it is not named, through "*". */
-static inline int vormesta_accepts(const char* accept, const char* name) {
-    int named = -1, any = -1;
-    while (*accept) {
-        const char* token;
-        size_t length = 0, i;
-        int above = 1, same;
-        while (*accept == ' ' || *accept == '\t' || *accept == ',')
-            ++accept;
-        for (token = accept; *accept && *accept != ',' && *accept != ';' && *accept != ' ' &&
-                             *accept != '\t'; ++accept)
-            ++length;
-        for (; *accept && *accept != ','; ++accept)
-            if (*accept == ';') {
-                while (accept[1] == ' ' || accept[1] == '\t')
-                    ++accept;
-                if ((accept[1] == 'q' || accept[1] == 'Q') && accept[2] == '=')
-                    above = vormesta_weight_above_zero(accept + 3);
-            }
-        if (length == 0)
-            continue;
-        if (length == 1 && *token == '*') {
-            any = any > 0 ? any : above;
-            continue;
-        }
-        if (length == 6 && (token[0] | 32) == 'x' && token[1] == '-') { /* x-gzip is gzip */
-            token += 2;
-            length -= 2;
-        }
-        for (same = 1, i = 0; i < length && same; ++i)
-            same = name[i] && (token[i] | 32) == name[i];
-        if (same && !name[length])
-            named = named > 0 ? named : above;
-    }
-    return named >= 0 ? named : any > 0;
-}
-/* The smallest form of `file` that a request's Accept-Encoding value takes, or null: send the
- * bytes as they are (with no header, or one that takes no form). */
-static inline const struct vormesta_encoding* vormesta_negotiate(const struct vormesta_file* file,
-                                                                 const char* accept_encoding) {
-    size_t i;
-    if (!file || !accept_encoding)
-        return VORMESTA_NULL;
-    for (i = 0; i < file->encoding_count; ++i)
-        if (vormesta_accepts(accept_encoding, file->encodings[i].name))
-            return &file->encodings[i];
-    return VORMESTA_NULL;
-}
-#endif
-)";
+#include "shared.h.inc"
+    ;
 
 } // namespace
 
@@ -382,90 +288,8 @@ std::string index_header(const std::string& library) {
 }
 
 const char files_header[] =
-    R"(/* A library of files embedded by vormesta, for C++17: a sorted range of vormesta_file. */
-#ifndef VORMESTA_FILES_HPP
-#define VORMESTA_FILES_HPP
-#include <cstddef>
-#include <string_view>
-#if __has_include(<span>) && (__cplusplus >= 202002L || (defined(_MSVC_LANG) && _MSVC_LANG >= 202002L))
-#include <span>
-#define VORMESTA_HAS_SPAN 1
-#endif
-namespace vormesta {
-// A run of files, in order.
-struct file_range {
-    const vormesta_file* first;
-    std::size_t count;
-    const vormesta_file* begin() const { return first; }
-    const vormesta_file* end() const { return first + count; }
-    std::size_t size() const { return count; }
-};
-class files {
-  public:
-    constexpr files(std::size_t (*count)(), const vormesta_file* (*at)(std::size_t))
-        : count_(count), at_(at) {}
-    std::size_t size() const { return count_(); }
-    const vormesta_file* begin() const { return at_(0); }
-    const vormesta_file* end() const { return begin() + size(); }
-    const vormesta_file& operator[](std::size_t i) const { return *at_(i); }
-    // The file at `path` below the base, or null: a binary search, by bytes.
-    const vormesta_file* find(std::string_view path) const {
-        const vormesta_file* first = partition([&](std::string_view at) { return at < path; });
-        return first != end() && path == first->path ? first : nullptr;
-    }
-    // The files below `folder` ("css" or "css/"; "" for all), in order.
-    file_range below(std::string_view folder) const {
-        if (!folder.empty() && folder.back() == '/')
-            folder.remove_suffix(1);
-        const vormesta_file* first =
-            partition([&](std::string_view at) { return place(at, folder) < 0; });
-        const vormesta_file* last =
-            partition([&](std::string_view at) { return place(at, folder) <= 0; });
-        return {first, static_cast<std::size_t>(last - first)};
-    }
-
-  private:
-    // Where `path` stands to the files below `folder`: before them, among them, after them.
-    static int place(std::string_view path, std::string_view folder) {
-        if (folder.empty())
-            return 0;
-        const int order = path.substr(0, folder.size()).compare(folder);
-        if (order != 0 || path.size() == folder.size())
-            return order != 0 ? order : -1;
-        const auto next = static_cast<unsigned char>(path[folder.size()]);
-        return next == '/' ? 0 : next < '/' ? -1 : 1;
-    }
-    // The first file for which `before` is false; they are sorted so that it holds for a prefix.
-    template <typename Before>
-    const vormesta_file* partition(Before before) const {
-        const vormesta_file* first = begin();
-        std::size_t count = size();
-        while (count > 0) {
-            const std::size_t half = count / 2;
-            if (before(std::string_view(first[half].path))) {
-                first += half + 1;
-                count -= half + 1;
-            } else {
-                count = half;
-            }
-        }
-        return first;
-    }
-    std::size_t (*count_)();
-    const vormesta_file* (*at_)(std::size_t);
-};
-// The bytes as text, without a text file's NUL.
-inline std::string_view text(const vormesta_file& file) {
-    return {reinterpret_cast<const char*>(file.data), file.size};
-}
-#ifdef VORMESTA_HAS_SPAN
-inline std::span<const unsigned char> bytes(const vormesta_file& file) {
-    return {file.data, file.size};
-}
-#endif
-} // namespace vormesta
-#endif
-)";
+#include "files.hpp.inc"
+    ;
 
 std::string index_source_includes(const std::string& library) {
     return "/* The index of library " + as_comment(library) +
@@ -499,11 +323,13 @@ std::string index_functions(const std::string& library, std::size_t files,
 } // namespace
 
 std::string index_source_table(const std::string& library, const EntryList& entries) {
+    // Named after the library, so that a debugger tells two libraries' apart.
+    const std::string statics = "vormesta_" + library_identifier(library);
     std::string text;
     for (std::size_t i = 0; i < entries.size(); ++i) {
         if (entries[i]->forms.empty())
             continue;
-        text += "static const struct vormesta_encoding vormesta_forms_" + std::to_string(i) +
+        text += "static const struct vormesta_encoding " + statics + "_forms_" + std::to_string(i) +
                 "[] = {\n";
         for (const IndexForm& form : entries[i]->forms)
             text += "    {" + c_string(form.name) + ", " + form.symbol + " + " +
@@ -511,12 +337,12 @@ std::string index_source_table(const std::string& library, const EntryList& entr
                     c_string(form.etag) + "},\n";
         text += "};\n";
     }
-    text += "static const struct vormesta_file vormesta_files[" +
+    text += "static const struct vormesta_file " + statics + "_files[" +
             std::to_string(std::max<std::size_t>(entries.size(), 1)) + "] = {\n";
     for (std::size_t i = 0; i < entries.size(); ++i) {
         const IndexEntry& entry = *entries[i];
         const std::string forms =
-            entry.forms.empty() ? "VORMESTA_NULL" : "vormesta_forms_" + std::to_string(i);
+            entry.forms.empty() ? "VORMESTA_NULL" : statics + "_forms_" + std::to_string(i);
         text += "    {" + c_string(entry.relative) + ", " + entry.symbol + " + " +
                 std::to_string(entry.offset) + ", " + std::to_string(entry.size) + ", " +
                 c_string(entry.type.empty() ? "application/octet-stream" : entry.type) + ", " +
@@ -525,7 +351,7 @@ std::string index_source_table(const std::string& library, const EntryList& entr
     }
     if (entries.empty())
         text += "    {VORMESTA_NULL, VORMESTA_NULL, 0, VORMESTA_NULL, VORMESTA_NULL, VORMESTA_NULL, 0},\n";
-    return text + "};\n" + index_functions(library, entries.size(), "vormesta_files");
+    return text + "};\n" + index_functions(library, entries.size(), statics + "_files");
 }
 
 std::string index_source_over_table(const std::string& library, std::size_t count) {
@@ -582,60 +408,34 @@ ObjectTable index_table(const std::string& library, const EntryList& entries) {
 
 namespace {
 
+// `text` with each stand-in replaced, in one pass (a name put in is never read again).
+std::string fill(std::string_view text,
+                 std::initializer_list<std::pair<std::string_view, std::string>> stand_ins) {
+    std::string filled;
+    for (std::size_t at = 0; at < text.size();) {
+        auto found = std::find_if(stand_ins.begin(), stand_ins.end(), [&](const auto& stand_in) {
+            return text.substr(at, stand_in.first.size()) == stand_in.first;
+        });
+        if (found != stand_ins.end()) {
+            filled += found->second;
+            at += found->first.size();
+        } else {
+            filled += text[at++];
+        }
+    }
+    return filled;
+}
+
 std::string index_functions(const std::string& library, std::size_t files,
                             const std::string& table) {
-    const std::string id = library_identifier(library);
-    const std::string count = std::to_string(files);
-    // The C as it reads, for C and C++ alike (no cast or 0 a strict C++ build warns of).
-    // clang-format off
-    std::string text =
-            "#ifdef __cplusplus\n#define VORMESTA_CAST(type, value) static_cast<type>(value)\n"
-            "#else\n#define VORMESTA_CAST(type, value) ((type)(value))\n#endif\n"
-            "static int vormesta_order(const void* path, const void* file) {\n"
-            "    return strcmp(VORMESTA_CAST(const char*, path),\n"
-            "                  VORMESTA_CAST(const struct vormesta_file*, file)->path);\n"
-            "}\n"
-            "/* Where `path` stands to the files below `folder` (`length` bytes): before, among, "
-            "after. */\n"
-            "static int vormesta_place(const char* path, const char* folder, size_t length) {\n"
-            "    int order = strncmp(path, folder, length);\n"
-            "    if (order != 0 || length == 0 || folder[length - 1] == '/')\n"
-            "        return order;\n"
-            "    return path[length] == '/' ? 0\n"
-            "           : VORMESTA_CAST(unsigned char, path[length]) < '/' ? -1 : 1;\n"
-            "}\n"
-            "const struct vormesta_file* " + id + "_find(const char* path) {\n"
-            "    return path ? VORMESTA_CAST(const struct vormesta_file*, bsearch(path, " + table +
-            ", " + count + ", sizeof " + table + "[0], vormesta_order)) : VORMESTA_NULL;\n}\n"
-            "size_t " + id + "_count(void) {\n    return " + count + ";\n}\n"
-            "const struct vormesta_file* " + id + "_at(size_t i) {\n"
-            "    return i < " + count + " ? &" + table + "[i] : VORMESTA_NULL;\n}\n"
-            "const struct vormesta_file* " + id + "_below(const char* folder, size_t* count) {\n"
-            "    size_t first = 0, last = " + count + ", length, low, high;\n"
-            "    if (!folder)\n"
-            "        folder = \"\";\n"
-            "    length = strlen(folder);\n"
-            "    while (first < last) {\n"
-            "        size_t middle = first + (last - first) / 2;\n"
-            "        if (vormesta_place(" + table + "[middle].path, folder, length) < 0)\n"
-            "            first = middle + 1;\n"
-            "        else\n"
-            "            last = middle;\n"
-            "    }\n"
-            "    low = first;\n"
-            "    high = " + count + ";\n"
-            "    while (first < high) {\n"
-            "        size_t middle = first + (high - first) / 2;\n"
-            "        if (vormesta_place(" + table + "[middle].path, folder, length) <= 0)\n"
-            "            first = middle + 1;\n"
-            "        else\n"
-            "            high = middle;\n"
-            "    }\n"
-            "    if (count)\n"
-            "        *count = first - low;\n"
-            "    return first > low ? &" + table + "[low] : VORMESTA_NULL;\n}\n";
-    // clang-format on
-    return text;
+    // The C as it reads, for C and C++ alike (no cast or 0 a strict C++ build warns of), with
+    // the library's names, table and count in place of the file's stand-ins.
+    const char functions[] =
+#include "functions.c.inc"
+        ;
+    return fill(functions, {{"LIBRARY", library_identifier(library)},
+                            {"VORMESTA_TABLE", table},
+                            {"VORMESTA_COUNT", std::to_string(files)}});
 }
 
 } // namespace

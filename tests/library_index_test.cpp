@@ -137,11 +137,11 @@ TEST(LibraryIndex, TheTableReachesEachFileThroughItsSymbolAndOffset) {
     entries[1].forms = {{"br", "vormesta_site_data", 64, 3, "\"b\""},
                         {"gzip", "vormesta_site_data", 67, 5, "\"g\""}};
     const std::string forms = vormesta::index_source_table("site", vormesta::entry_list(entries));
-    EXPECT_NE(forms.find("vormesta_forms_1[] = {\n    {\"br\", vormesta_site_data + 64, 3, "
+    EXPECT_NE(forms.find("vormesta_site_forms_1[] = {\n    {\"br\", vormesta_site_data + 64, 3, "
                          "\"\\042b\\042\"},\n    {\"gzip\""),
               std::string::npos)
         << forms;
-    EXPECT_NE(forms.find("\"text/plain\", \"\\042t\\042\", vormesta_forms_1, 2}"),
+    EXPECT_NE(forms.find("\"text/plain\", \"\\042t\\042\", vormesta_site_forms_1, 2}"),
               std::string::npos)
         << forms;
     // The C++ view only where the language has std::string_view.
@@ -152,3 +152,42 @@ TEST(LibraryIndex, TheTableReachesEachFileThroughItsSymbolAndOffset) {
 }
 
 } // namespace
+
+// The pieces the step writes into every index, compiled here as sources of their own (with this
+// project's warnings), over a table of three files.
+namespace pieces {
+extern "C" {
+#include <stdlib.h>
+#include <string.h>
+
+#include "../src/index/shared.h"
+const struct vormesta_file* LIBRARY_find(const char* path);
+size_t LIBRARY_count(void);
+const struct vormesta_file* LIBRARY_at(size_t i);
+const struct vormesta_file* LIBRARY_below(const char* folder, size_t* count);
+const unsigned char bytes[] = "abc";
+const struct vormesta_file table[] = {
+    {"css.txt", bytes, 1, "text/plain", nullptr, nullptr, 0},
+    {"css/a.css", bytes, 1, "text/css", nullptr, nullptr, 0},
+    {"css/deep/b.css", bytes, 1, "text/css", nullptr, nullptr, 0}};
+#define VORMESTA_TABLE table
+#define VORMESTA_COUNT 3
+#include "../src/index/functions.c"
+}
+#include "../src/index/files.hpp"
+} // namespace pieces
+
+TEST(LibraryIndex, PiecesFindByPathAndBelowAFolder) {
+    using namespace pieces;
+    const pieces::vormesta::files files{&LIBRARY_count, &LIBRARY_at};
+    std::size_t count = 9;
+    EXPECT_EQ(LIBRARY_find("css/deep/b.css"), &table[2]);
+    EXPECT_EQ(files.find("css.txt"), &table[0]);
+    EXPECT_EQ(LIBRARY_find("css"), nullptr);
+    EXPECT_EQ(LIBRARY_at(3), nullptr);
+    EXPECT_EQ(LIBRARY_below("css/", &count), &table[1]);
+    EXPECT_EQ(count, 2u); // not css.txt
+    EXPECT_EQ(files.below("css").size(), 2u);
+    EXPECT_EQ(LIBRARY_below("css/deep/b.css", &count), nullptr);
+    EXPECT_EQ(count, 0u);
+}
