@@ -22,8 +22,15 @@ constexpr std::uint32_t gnu_property_aarch64_feature_1_bti = 1,
                         gnu_property_aarch64_feature_1_pac = 2;
 
 // The sections, in order: their indices are what the header and the symbols name.
-enum Section : std::uint16_t { null_section, data_section, stack_note, symtab, strtab, shstrtab,
-                               property_note };
+enum Section : std::uint16_t {
+    null_section,
+    data_section,
+    stack_note,
+    symtab,
+    strtab,
+    shstrtab,
+    property_note
+};
 
 // Past this size x86-64 data goes where GCC's medium code model puts large data (its default
 // -mlarge-data-threshold): .lrodata, which linkers place after every small section, so that
@@ -59,6 +66,117 @@ std::string gnu_property_note(const ObjectTarget& t) {
     out.u32(features);
     out.pad_to(note.size() + (t.is_64 ? 4 : 0));
     return note;
+}
+
+// A string table as ELF keeps one: a NUL, then each name with its own; `add` gives the offset
+// a section or a symbol names it by.
+class StringTable {
+  public:
+    std::uint32_t add(const std::string& name) {
+        const auto at = static_cast<std::uint32_t>(bytes_.size());
+        bytes_ += name;
+        bytes_ += '\0';
+        return at;
+    }
+    const std::string& bytes() const { return bytes_; }
+
+  private:
+    std::string bytes_ = std::string(1, '\0');
+};
+
+struct ElfSymbol {
+    std::uint32_t name;
+    std::uint8_t info, other;
+    std::uint16_t section;
+    std::uint64_t value, size;
+};
+
+void put_symbol(Bytes& out, bool w, const ElfSymbol& s) {
+    out.u32(s.name);
+    if (w) {
+        out.u8(s.info);
+        out.u8(s.other);
+        out.u16(s.section);
+        out.u64(s.value);
+        out.u64(s.size);
+    } else {
+        out.u32(static_cast<std::uint32_t>(s.value));
+        out.u32(static_cast<std::uint32_t>(s.size));
+        out.u8(s.info);
+        out.u8(s.other);
+        out.u16(s.section);
+    }
+}
+
+struct ElfSection {
+    std::uint32_t name, type;
+    std::uint64_t flags, offset, size;
+    std::uint32_t link, info;
+    std::uint64_t align, entry_size;
+};
+
+void put_section(Bytes& out, bool w, const ElfSection& s) {
+    out.u32(s.name);
+    out.u32(s.type);
+    out.word(s.flags, w);
+    out.word(0, w); // sh_addr
+    out.word(s.offset, w);
+    out.word(s.size, w);
+    out.u32(s.link);
+    out.u32(s.info);
+    out.word(s.align, w);
+    out.word(s.entry_size, w);
+}
+
+void put_elf_header(Bytes& head, const ObjectTarget& t, std::uint64_t sections_at,
+                    std::uint16_t section_count) {
+    const bool w = t.is_64;
+    head.u8(0x7f);
+    head.u8('E');
+    head.u8('L');
+    head.u8('F');
+    head.u8(w ? elfclass64 : elfclass32);
+    head.u8(t.big_endian ? elfdata2msb : elfdata2lsb);
+    head.u8(ev_current);
+    head.u8(t.os_abi);
+    head.u8(t.abi_version);
+    head.pad_to(16);
+    head.u16(et_rel);
+    head.u16(t.machine);
+    head.u32(ev_current);
+    head.word(0, w); // e_entry
+    head.word(0, w); // e_phoff
+    head.word(sections_at, w);
+    head.u32(t.flags);
+    head.u16(w ? 64 : 52);
+    head.u16(0); // e_phentsize
+    head.u16(0); // e_phnum
+    head.u16(w ? 64 : 40);
+    head.u16(section_count);
+    head.u16(shstrtab);
+}
+
+// The table's words, and a relocation for each address among them: its place, and the
+// section symbol it is from (1: the data's, 2: the table's own).
+void lay_out_table(const ObjectTarget& t, const ObjectTable& table,
+                   const AddressRelocation& relocation, std::string& words,
+                   std::string& relocations) {
+    const bool w = t.is_64;
+    const std::uint64_t word = w ? 8 : 4;
+    Bytes entries(relocations, t.big_endian);
+    for (std::size_t i = 0; i < table.words.size(); ++i) {
+        const ObjectWord& to = table.words[i];
+        if (to.to == ObjectWord::To::number)
+            continue;
+        const std::uint64_t symbol = to.to == ObjectWord::To::data ? 1 : 2;
+        entries.word(i * word, w);
+        entries.word(w ? symbol << 32 | relocation.type : symbol << 8 | relocation.type, w);
+        if (relocation.in_relocation)
+            entries.word(table_place(table, to, word), w);
+    }
+    words = table_bytes(table, word, t.big_endian, [&](const ObjectWord& to) {
+        return relocation.in_relocation ? 0 : table_place(table, to, word);
+    });
 }
 
 } // namespace
@@ -99,102 +217,59 @@ bool lay_out_elf(const ObjectTarget& t, const std::vector<ObjectSymbol>& symbols
                  std::string& refused, const ObjectTable* table) {
     const bool w = t.is_64;
     const bool large = t.machine == elf_x86_64 && w && size > large_data_threshold;
-    const std::string data_name = large ? ".lrodata" : ".rodata";
-    static constexpr char fixed_names[] = ".note.GNU-stack\0.symtab\0.strtab\0.shstrtab";
     const std::string note = gnu_property_note(t);
+    StringTable names;
+    const std::uint32_t name_data = names.add(large ? ".lrodata" : ".rodata");
+    const std::uint32_t name_stack = names.add(".note.GNU-stack");
+    const std::uint32_t name_symtab = names.add(".symtab");
+    const std::uint32_t name_strtab = names.add(".strtab");
+    const std::uint32_t name_shstrtab = names.add(".shstrtab");
+    const std::uint32_t name_property = note.empty() ? 0 : names.add(".note.gnu.property");
     auto section_count = static_cast<std::uint16_t>(property_note + (note.empty() ? 0 : 1));
-    std::string names =
-        std::string(1, '\0') + data_name + '\0' + std::string(fixed_names, sizeof fixed_names);
-    const auto name_property = static_cast<std::uint32_t>(names.size());
-    if (!note.empty())
-        names.append(".note.gnu.property", sizeof ".note.gnu.property");
+    // The table after the other sections, its relocations next.
     AddressRelocation relocation;
-    std::uint16_t table_section = 0; // after the others, its relocations next
+    const std::uint16_t table_section = section_count;
+    std::uint32_t name_table = 0, name_relocations = 0;
+    std::string table_data, relocations;
     if (table) {
         elf_address_relocation(t, relocation);
-        table_section = section_count;
         section_count = static_cast<std::uint16_t>(section_count + 2);
-    }
-    const auto name_table = static_cast<std::uint32_t>(names.size());
-    const std::string relocations_name = relocation.in_relocation ? ".rela" : ".rel";
-    const auto name_relocations = static_cast<std::uint32_t>(name_table + sizeof ".data.rel.ro");
-    if (table) {
-        names.append(".data.rel.ro", sizeof ".data.rel.ro");
-        names += relocations_name + ".data.rel.ro" + '\0';
+        name_table = names.add(".data.rel.ro");
+        name_relocations =
+            names.add(std::string(relocation.in_relocation ? ".rela" : ".rel") + ".data.rel.ro");
+        lay_out_table(t, *table, relocation, table_data, relocations);
     }
     // Before the global symbols, where there is a table: the sections' own, which its
     // relocations name.
     const std::uint64_t locals = table ? 3 : 1;
-    std::string symbol_names(1, '\0');
+    StringTable symbol_names;
+    std::vector<ElfSymbol> globals;
+    const std::uint8_t global = stb_global << 4 | stt_object;
     for (const ObjectSymbol& symbol : symbols)
-        symbol_names += t.symbol_prefix + symbol.name + '\0';
-    if (table)
-        symbol_names += t.symbol_prefix + table->symbol + '\0';
-    const std::uint64_t symbol_count = locals + symbols.size() + (table ? 1 : 0);
-    const std::uint32_t name_data = 1;
-    const auto name_stack = static_cast<std::uint32_t>(name_data + data_name.size() + 1);
-    const std::uint32_t name_symtab = name_stack + sizeof ".note.GNU-stack";
-    const std::uint32_t name_strtab = name_symtab + sizeof ".symtab";
-    const std::uint32_t name_shstrtab = name_strtab + sizeof ".strtab";
-
-    const std::uint64_t header_size = w ? 64 : 52;
-    const std::uint64_t section_header_size = w ? 64 : 40;
-    const std::uint64_t symbol_size = w ? 24 : 16;
+        globals.push_back({symbol_names.add(t.symbol_prefix + symbol.name), global, stv_hidden,
+                           data_section, symbol.offset, symbol.size});
     const std::uint64_t word = w ? 8 : 4;
-    const std::uint64_t data_at = align_up(header_size, alignment);
+    if (table)
+        globals.push_back({symbol_names.add(t.symbol_prefix + table->symbol), global, stv_hidden,
+                           table_section, 0, table->words.size() * word});
+    const std::uint64_t symbol_count = locals + globals.size();
+
+    const std::uint64_t symbol_size = w ? 24 : 16;
+    const std::uint64_t data_at = align_up(w ? 64 : 52, alignment);
     const std::uint64_t note_at = align_up(data_at + size, word);
     const std::uint64_t symtab_at = note_at + note.size();
     const std::uint64_t strtab_at = symtab_at + symbol_count * symbol_size;
-    const std::uint64_t shstrtab_at = strtab_at + symbol_names.size();
-    const std::uint64_t table_at = align_up(shstrtab_at + names.size(), word);
-    // Each address of the table: its place, and the section symbol it is from.
-    const std::uint64_t entry_size = (relocation.in_relocation ? 3 : 2) * word;
-    std::string table_data, relocations;
-    Bytes entries(relocations, t.big_endian);
-    if (table) {
-        for (std::size_t i = 0; i < table->words.size(); ++i) {
-            const ObjectWord& to = table->words[i];
-            if (to.to == ObjectWord::To::number)
-                continue;
-            const std::uint64_t symbol = to.to == ObjectWord::To::data ? 1 : 2;
-            entries.word(i * word, w);
-            entries.word(w ? symbol << 32 | relocation.type : symbol << 8 | relocation.type, w);
-            if (relocation.in_relocation)
-                entries.word(table_place(*table, to, word), w);
-        }
-        table_data = table_bytes(*table, word, t.big_endian, [&](const ObjectWord& to) {
-            return relocation.in_relocation ? 0 : table_place(*table, to, word);
-        });
-    }
+    const std::uint64_t shstrtab_at = strtab_at + symbol_names.bytes().size();
+    const std::uint64_t table_at = align_up(shstrtab_at + names.bytes().size(), word);
     const std::uint64_t relocations_at = align_up(table_at + table_data.size(), word);
     const std::uint64_t sections_at = align_up(relocations_at + relocations.size(), word);
-    if (!w && sections_at + section_count * section_header_size > max_32) {
+    if (!w && sections_at + section_count * 40u > max_32) {
         refused = too_large(size, "a 32-bit ELF object");
         return false;
     }
 
     Bytes head(layout.before, t.big_endian);
-    layout.before.append("\x7f"
-                         "ELF");
-    head.u8(w ? elfclass64 : elfclass32);
-    head.u8(t.big_endian ? elfdata2msb : elfdata2lsb);
-    head.u8(ev_current);
-    head.u8(t.os_abi);
-    head.u8(t.abi_version);
-    head.pad_to(16);
-    head.u16(et_rel);
-    head.u16(t.machine);
-    head.u32(ev_current);
-    head.word(0, w); // e_entry
-    head.word(0, w); // e_phoff
-    head.word(sections_at, w);
-    head.u32(t.flags);
-    head.u16(header_size);
-    head.u16(0); // e_phentsize
-    head.u16(0); // e_phnum
-    head.u16(section_header_size);
-    head.u16(section_count);
-    head.u16(shstrtab);
+    put_elf_header(head, t, sections_at, section_count);
     head.pad_to(data_at);
 
     // The tail is laid out from the end of the data: offsets below count from there.
@@ -203,73 +278,44 @@ bool lay_out_elf(const ObjectTarget& t, const std::vector<ObjectSymbol>& symbols
     Bytes rest(out, t.big_endian);
     out.append(small(note_at - tail), '\0');
     out += note;
-    auto symbol_entry = [&](std::uint32_t name_at, std::uint8_t info, std::uint8_t other,
-                            std::uint16_t section, std::uint64_t value, std::uint64_t bytes) {
-        rest.u32(name_at);
-        if (w) {
-            rest.u8(info);
-            rest.u8(other);
-            rest.u16(section);
-            rest.u64(value);
-            rest.u64(bytes);
-        } else {
-            rest.u32(static_cast<std::uint32_t>(value));
-            rest.u32(static_cast<std::uint32_t>(bytes));
-            rest.u8(info);
-            rest.u8(other);
-            rest.u16(section);
-        }
-    };
-    symbol_entry(0, 0, 0, 0, 0, 0);
+    put_symbol(rest, w, {0, 0, 0, 0, 0, 0});
     if (table) {
-        symbol_entry(0, stt_section, 0, data_section, 0, 0);
-        symbol_entry(0, stt_section, 0, table_section, 0, 0);
+        put_symbol(rest, w, {0, stt_section, 0, data_section, 0, 0});
+        put_symbol(rest, w, {0, stt_section, 0, table_section, 0, 0});
     }
-    const std::uint8_t info = stb_global << 4 | stt_object;
-    std::uint32_t name = 1;
-    for (const ObjectSymbol& symbol : symbols) {
-        symbol_entry(name, info, stv_hidden, data_section, symbol.offset, symbol.size);
-        name += static_cast<std::uint32_t>(t.symbol_prefix.size() + symbol.name.size() + 1);
-    }
-    if (table)
-        symbol_entry(name, info, stv_hidden, table_section, 0, table->words.size() * word);
-    out += symbol_names;
-    out += names;
+    for (const ElfSymbol& symbol : globals)
+        put_symbol(rest, w, symbol);
+    out += symbol_names.bytes();
+    out += names.bytes();
     out.append(small(table_at - tail - out.size()), '\0');
     out += table_data;
     out.append(small(relocations_at - tail - out.size()), '\0');
     out += relocations;
     out.append(small(sections_at - tail - out.size()), '\0');
-    auto section = [&](std::uint32_t name_at, std::uint32_t type, std::uint64_t flags,
-                       std::uint64_t offset, std::uint64_t bytes, std::uint32_t link,
-                       std::uint32_t section_info, std::uint64_t align, std::uint64_t entry) {
-        rest.u32(name_at);
-        rest.u32(type);
-        rest.word(flags, w);
-        rest.word(0, w); // sh_addr
-        rest.word(offset, w);
-        rest.word(bytes, w);
-        rest.u32(link);
-        rest.u32(section_info);
-        rest.word(align, w);
-        rest.word(entry, w);
-    };
-    section(0, sht_null, 0, 0, 0, 0, 0, 0, 0);
-    section(name_data, sht_progbits, large ? shf_x86_64_large | shf_alloc : shf_alloc, data_at,
-            size, 0, 0, alignment, 0);
-    section(name_stack, sht_progbits, 0, shstrtab_at, 0, 0, 0, 1, 0);
+    put_section(rest, w, {0, sht_null, 0, 0, 0, 0, 0, 0, 0});
+    put_section(rest, w,
+                {name_data, sht_progbits, large ? shf_x86_64_large | shf_alloc : shf_alloc, data_at,
+                 size, 0, 0, alignment, 0});
+    put_section(rest, w, {name_stack, sht_progbits, 0, shstrtab_at, 0, 0, 0, 1, 0});
     // sh_info: the index of the first global symbol, after the local ones.
-    section(name_symtab, sht_symtab, 0, symtab_at, symbol_count * symbol_size, strtab,
-            static_cast<std::uint32_t>(locals), word, symbol_size);
-    section(name_strtab, sht_strtab, 0, strtab_at, symbol_names.size(), 0, 0, 1, 0);
-    section(name_shstrtab, sht_strtab, 0, shstrtab_at, names.size(), 0, 0, 1, 0);
+    put_section(rest, w,
+                {name_symtab, sht_symtab, 0, symtab_at, symbol_count * symbol_size, strtab,
+                 static_cast<std::uint32_t>(locals), word, symbol_size});
+    put_section(rest, w,
+                {name_strtab, sht_strtab, 0, strtab_at, symbol_names.bytes().size(), 0, 0, 1, 0});
+    put_section(rest, w,
+                {name_shstrtab, sht_strtab, 0, shstrtab_at, names.bytes().size(), 0, 0, 1, 0});
     if (!note.empty())
-        section(name_property, sht_note, shf_alloc, note_at, note.size(), 0, 0, word, 0);
+        put_section(rest, w,
+                    {name_property, sht_note, shf_alloc, note_at, note.size(), 0, 0, word, 0});
     if (table) {
-        section(name_table, sht_progbits, shf_alloc | shf_write, table_at, table_data.size(), 0, 0,
-                word, 0);
-        section(name_relocations, relocation.in_relocation ? sht_rela : sht_rel, shf_info_link,
-                relocations_at, relocations.size(), symtab, table_section, word, entry_size);
+        put_section(rest, w,
+                    {name_table, sht_progbits, shf_alloc | shf_write, table_at, table_data.size(),
+                     0, 0, word, 0});
+        put_section(rest, w,
+                    {name_relocations, relocation.in_relocation ? sht_rela : sht_rel, shf_info_link,
+                     relocations_at, relocations.size(), symtab, table_section, word,
+                     (relocation.in_relocation ? 3 : 2) * word});
     }
     return true;
 }
