@@ -88,8 +88,9 @@ bool parse_flags(const std::string& words, Flags& flags, const std::string& path
             flags.web.etag = true;
         } else if (Coding coding; coding_named(word, coding)) {
             if (!coding_available(coding))
-                return fail(path, word + " is not in this vormesta-step, which was built without "
-                                         "its library; it compresses with: " +
+                return fail(path, word +
+                                      " is not in this vormesta-step, which was built without "
+                                      "its library; it compresses with: " +
                                       available_codings());
             // A form is sent under its own validator, and the bytes under theirs.
             flags.web.codings |= 1u << static_cast<unsigned>(coding);
@@ -100,8 +101,9 @@ bool parse_flags(const std::string& words, Flags& flags, const std::string& path
                 return fail(path, word + " is no alignment: a power of two up to 4096");
             flags.align = static_cast<std::uint32_t>(align);
         } else if (!word.empty()) {
-            return fail(path, "'" + word + "' is no flag: text, declare, hidden, align=N, etag, "
-                                           "gzip, br or zstd");
+            return fail(path, "'" + word +
+                                  "' is no flag: text, declare, hidden, align=N, etag, "
+                                  "gzip, br or zstd");
         }
     }
     return true;
@@ -214,8 +216,8 @@ bool walk(const Folder& folder, const std::string& root, const std::vector<std::
                 continue;
             }
             if (!inside(target, root)) {
-                all = fail(path, "is a link to " + target + ", outside the folder " +
-                                     folder.path + "; copy the file in or name it on its own");
+                all = fail(path, "is a link to " + target + ", outside the folder " + folder.path +
+                                     "; copy the file in or name it on its own");
                 continue;
             }
         }
@@ -665,11 +667,12 @@ bool write_object(const Settings& settings, const ObjectTarget& target, bool car
 // The header road: the bytes compiled from the index's own source, where no object can be
 // written like the compiler's. Alignment and a text file's NUL as on the object road.
 bool write_source_with_data(const Settings& settings, std::vector<Found>& found) {
-    const std::string start = index_source_includes(settings.name) +
-                        "#if defined(_MSC_VER)\n#define VORMESTA_ALIGNED(n) __declspec(align(n))\n"
-                        "#elif defined(__GNUC__)\n"
-                        "#define VORMESTA_ALIGNED(n) __attribute__((aligned(n)))\n"
-                        "#else\n#define VORMESTA_ALIGNED(n)\n#endif\n";
+    const std::string start =
+        index_source_includes(settings.name) +
+        "#if defined(_MSC_VER)\n#define VORMESTA_ALIGNED(n) __declspec(align(n))\n"
+        "#elif defined(__GNUC__)\n"
+        "#define VORMESTA_ALIGNED(n) __attribute__((aligned(n)))\n"
+        "#else\n#define VORMESTA_ALIGNED(n)\n#endif\n";
     const std::string& source = settings.source;
     return write_file(source, platform::FileId{}, [&](std::FILE* out) {
         if (!put(out, start, source))
@@ -721,6 +724,14 @@ bool say_faster(const std::string& library, const std::vector<std::string>& file
 
 // Each file's media type, and its validator and compressed forms where asked, kept beside the
 // record so that only what changed is read or compressed again.
+// The folders of the outputs named (an empty name is no output).
+bool make_output_folders(std::initializer_list<const std::string*> outputs) {
+    for (const std::string* output : outputs)
+        if (!output->empty() && !platform::make_folders(folder_of(*output)))
+            return fail(*output, std::string("cannot be made: ") + std::strerror(errno));
+    return true;
+}
+
 bool add_web_facts(const Settings& settings, std::vector<Found>& found) {
     std::vector<WebInput> inputs;
     for (const Found& file : found) {
@@ -749,6 +760,42 @@ bool write_index_headers(const std::string& library, const std::string& header) 
            write_text(folder_of(header) + "files.hpp", files_header);
 }
 
+int index_command(const std::string& library, const std::string& list, const std::string& source,
+                  const std::string& header, const std::vector<std::string>& more) {
+    // "-": the files follow as arguments, three for each (for build systems that write no
+    // files while configuring).
+    std::string listed;
+    if (list != "-" && !read_whole(list, listed))
+        return 1;
+    for (std::size_t i = 0; list == "-" && i + 2 < more.size(); i += 3)
+        listed += more[i] + '\t' + more[i + 1] + '\t' + more[i + 2] + '\n';
+    Settings settings;
+    settings.name = library;
+    for (const std::string& line : split(listed, '\n')) {
+        const std::vector<std::string> words = split(line, '\t');
+        Names names;
+        if (line.empty())
+            continue;
+        if (words.size() != 3)
+            return fail(list, "holds a line that is not INPUT, RELATIVE and KIND") ? 0 : 1;
+        if (!names_of(words[1], names))
+            return 1;
+        settings.files.push_back({words[0], words[1], {}});
+        settings.files.back().flags.text = words[2] == "text";
+    }
+    std::vector<Found> found;
+    if (!find_files(settings, found) || !add_web_facts(settings, found))
+        return 1;
+    if (!make_output_folders({&source, &header}))
+        return 1;
+    for (Found& file : found)
+        file.entry.symbol = library_file_symbol(library, file.entry.relative);
+    return write_index_headers(library, header) &&
+                   write_text(source, index_source(library, entries_of(found)))
+               ? 0
+               : 1;
+}
+
 int library_command(const std::string& path, const std::vector<std::string>& lines) {
     Settings settings;
     if (path == "-") {
@@ -775,10 +822,9 @@ int library_command(const std::string& path, const std::vector<std::string>& lin
     // The record goes first, so that a failure below leaves none and the next build tries again.
     platform::remove_path(settings.record);
     remove_leftovers(settings);
-    for (const std::string* output :
-         {&settings.object, &settings.source, &settings.header, &settings.record})
-        if (!output->empty() && !platform::make_folders(folder_of(*output)))
-            return fail(*output, std::string("cannot be made: ") + std::strerror(errno)) ? 0 : 1;
+    if (!make_output_folders(
+            {&settings.object, &settings.source, &settings.header, &settings.record}))
+        return 1;
     if (!add_web_facts(settings, found))
         return 1;
     bool written = settings.probe.empty() ? write_source_with_data(settings, found)

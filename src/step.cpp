@@ -199,60 +199,6 @@ int declare_command(const Options& options, const std::vector<std::string>& args
     return all ? 0 : 1;
 }
 
-// The index of a library of files each in an object of its own: its header, the C++ view, and
-// the source of its table, sorted by path, each written only when its text changes. The table
-// reaches each file through its library's symbol with its size, so it is compiled again only
-// when a size or the set of files changes; it never holds the bytes.
-int index_command(const std::string& library, const std::string& list, const std::string& source,
-                  const std::string& header, const std::vector<std::string>& more) {
-    // "-": the files follow as arguments, three for each (for build systems that write no
-    // files while configuring).
-    std::string listed;
-    if (list != "-" && !read_whole(list, listed))
-        return 1;
-    for (std::size_t i = 0; list == "-" && i + 2 < more.size(); i += 3)
-        listed += more[i] + '\t' + more[i + 1] + '\t' + more[i + 2] + '\n';
-    std::vector<vormesta::IndexEntry> entries;
-    std::vector<vormesta::WebInput> inputs;
-    for (std::size_t at = 0, end; at < listed.size(); at = end + 1) {
-        end = std::min(listed.find('\n', at), listed.size());
-        const std::string line = listed.substr(at, end - at);
-        const std::size_t first = line.find('\t');
-        const std::size_t last = line.rfind('\t');
-        if (line.empty())
-            continue;
-        if (first == last)
-            return fail(list, "holds a line that is not INPUT, RELATIVE and KIND") ? 0 : 1;
-        vormesta::IndexEntry entry;
-        entry.from = line.substr(0, first);
-        entry.relative = line.substr(first + 1, last - first - 1);
-        entry.text = line.substr(last + 1) == "text";
-        Names names;
-        Input input;
-        if (!names_of(entry.relative, names) || !open_input(entry.from, input) ||
-            !has_data(entry.from, input))
-            return 1;
-        entry.size = input.facts.size;
-        entry.symbol = vormesta::library_file_symbol(library, entry.relative);
-        inputs.push_back({entry.from, entry.relative, input.facts, {}, {}});
-        entries.push_back(std::move(entry));
-    }
-    // Each file's media type (text is read for its charset).
-    std::vector<vormesta::WebFacts> facts;
-    if (!vormesta::make_web_facts("", inputs, facts))
-        return 1;
-    for (std::size_t i = 0; i < entries.size(); ++i)
-        entries[i].type = facts[i].type;
-    std::string refused;
-    if (!vormesta::sort_entries(library, entries, refused))
-        return fail(list, refused) ? 0 : 1;
-    return vormesta::write_index_headers(library, header) &&
-                   write_text(source,
-                              vormesta::index_source(library, vormesta::entry_list(entries)))
-               ? 0
-               : 1;
-}
-
 // A file's compressed forms, one step per file (Bazel caches each): "MADE.<coding>" for each
 // coding asked, empty where the form is not worth keeping; the library step takes them.
 int forms_command(const std::string& path, const std::string& relative, const std::string& made,
@@ -298,8 +244,8 @@ int run(int argc, char** argv) {
         return vormesta::library_command(
             args[0], std::vector<std::string>(args.begin() + 1, args.end()));
     if (command == "index" && (args.size() == 4 || (args.size() % 3 == 1 && args[1] == "-")))
-        return index_command(args[0], args[1], args[2], args[3],
-                             std::vector<std::string>(args.begin() + 4, args.end()));
+        return vormesta::index_command(args[0], args[1], args[2], args[3],
+                                       std::vector<std::string>(args.begin() + 4, args.end()));
     std::fputs(usage, stderr);
     return 2;
 }

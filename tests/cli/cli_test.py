@@ -542,6 +542,20 @@ CASES["step_object_array_is_an_index_function"] = Case(
     step=True, files={"lib_find.bin": b"x"}, before=[probe_object], again=False, status=1,
     stdout=b"vormesta-step: lib_find.bin: its array lib_find is a function of library lib's "
            b"index; rename the file\n")
+# The per-file road's index: the library's order, types and refusals, a line for each file.
+CASES["step_index_sorted_with_types"] = Case(
+    ["index", "lib", "-", "out/lib.c", "out/vormesta/lib.h", "b.css", "b.css", "text", "a.bin",
+     "a.bin", "binary"], step=True, files={"a.bin": b"a", "b.css": b"p {}\n"}, again=False,
+    expect={"out/lib.c": "~(?s)\\{\"a.bin\", vormesta_lib_f.*\"application/octet-stream\".*"
+                         "\\{\"b.css\", .*\"text/css; charset=utf-8\""})
+CASES["step_index_path_twice"] = Case(
+    ["index", "lib", "-", "out/lib.c", "out/lib.h", "a.bin", "x", "binary", "b.bin", "x", "binary"],
+    step=True, files={"a.bin": b"a", "b.bin": b"b"}, again=False, status=1,
+    stdout=b"vormesta-step: lib: b.bin: x is in library lib twice (a.bin)\n")
+CASES["step_index_line_not_three_fields"] = Case(
+    ["index", "lib", "list.txt", "out/lib.c", "out/lib.h"], step=True,
+    files={"a.bin": b"a", "list.txt": b"a.bin\ta.bin\n"}, again=False, status=1,
+    stdout=b"vormesta-step: list.txt: holds a line that is not INPUT, RELATIVE and KIND\n")
 # Editors' and the system's litter is left out, HIDDEN or not; a pattern naming it takes it back.
 CASES["step_litter_left_out_unless_named"] = Case(
     library("hidden", "pattern\t*", "pattern\tdesktop.ini"), step=True,
