@@ -34,11 +34,97 @@ bool coff_address_relocation(const ObjectTarget& t, AddressRelocation& relocatio
     return type != 0;
 }
 
+namespace {
+
+// The table's words, and a relocation for each address among them against the section symbol
+// it is from (the addend in the word); past 65,535 relocations the first one holds their
+// number. Gives the relocations' count.
+std::uint64_t lay_out_coff_table(const ObjectTarget& t, const ObjectTable& table,
+                                 std::uint64_t data_symbol, std::uint64_t table_symbol,
+                                 std::string& words, std::string& relocations) {
+    AddressRelocation relocation;
+    coff_address_relocation(t, relocation);
+    const std::uint64_t word = t.machine == coff_amd64 || t.machine == coff_arm64 ? 8 : 4;
+    std::uint64_t count = 0;
+    for (const ObjectWord& to : table.words)
+        count += to.to != ObjectWord::To::number;
+    Bytes entries(relocations, false);
+    if (count > 0xFFFF) {
+        entries.u32(count + 1);
+        entries.u32(0);
+        entries.u16(0); // IMAGE_REL_*_ABSOLUTE: no relocation
+    }
+    for (std::size_t i = 0; i < table.words.size(); ++i) {
+        const ObjectWord& to = table.words[i];
+        if (to.to == ObjectWord::To::number)
+            continue;
+        entries.u32(i * word);
+        entries.u32(to.to == ObjectWord::To::data ? data_symbol : table_symbol);
+        entries.u16(relocation.type);
+    }
+    words = table_bytes(table, word, false,
+                        [&](const ObjectWord& to) { return table_place(table, to, word); });
+    return count;
+}
+
+void put_section(Bytes& head, std::string_view name, std::uint64_t bytes, std::uint64_t offset,
+                 std::uint32_t flags, std::uint64_t relocated_at = 0, std::uint64_t relocated = 0) {
+    head.name(name, 8);
+    head.u32(0); // VirtualSize
+    head.u32(0); // VirtualAddress
+    head.u32(bytes);
+    head.u32(offset);
+    head.u32(relocated_at);
+    head.u32(0); // PointerToLinenumbers
+    head.u16(std::min<std::uint64_t>(relocated, 0xFFFF));
+    head.u16(0);
+    head.u32(flags | (relocated > 0xFFFF ? image_scn_lnk_nreloc_ovfl : 0));
+}
+
+void put_symbol(Bytes& rest, std::uint32_t name, std::uint64_t value, std::uint16_t section) {
+    rest.u32(0); // the name is in the string table
+    rest.u32(name);
+    rest.u32(static_cast<std::uint32_t>(value));
+    rest.u16(section);
+    rest.u16(0); // Type
+    rest.u8(image_sym_class_external);
+    rest.u8(0); // NumberOfAuxSymbols
+}
+
+// x86 objects say they are safe for SafeSEH, which Visual Studio's linker asks of every one.
+void put_safe_seh(Bytes& rest) {
+    rest.name("@feat.00", 8);
+    rest.u32(feat_safe_seh);
+    rest.u16(image_sym_absolute);
+    rest.u16(0);
+    rest.u8(image_sym_class_static);
+    rest.u8(0);
+}
+
+// A section's own symbol, with its definition, that the table's relocations name.
+void put_section_symbol(Bytes& rest, std::string_view name, std::uint16_t number,
+                        std::uint64_t bytes, std::uint64_t relocated) {
+    rest.name(name, 8);
+    rest.u32(0);
+    rest.u16(number);
+    rest.u16(0);
+    rest.u8(image_sym_class_static);
+    rest.u8(1);
+    rest.u32(bytes);
+    rest.u16(std::min<std::uint64_t>(relocated, 0xFFFF));
+    rest.u16(0); // NumberOfLinenumbers
+    rest.u32(0); // CheckSum
+    rest.u16(0); // Number
+    rest.u8(0);  // Selection
+    rest.name("", 3);
+}
+
+} // namespace
+
 // COFF: the data in .rdata, read-only and aligned; x86 objects say they are safe for SafeSEH
-// (@feat.00), which Visual Studio's linker asks of every x86 object; for GNU ld, a .drectve
-// that keeps the symbols out of a DLL's exports. A table goes in a section of its own that the
-// linker puts in .rdata ("$" groups), its addresses relocated against the sections' symbols (the
-// addend in the word); past 65,535 relocations the first one holds their number.
+// (@feat.00); for GNU ld, a .drectve that keeps the symbols out of a DLL's exports. A table
+// goes in a section of its own that the linker puts in .rdata ("$" groups), its addresses
+// relocated against the sections' symbols.
 bool lay_out_coff(const ObjectTarget& t, const std::vector<ObjectSymbol>& symbols,
                   std::uint64_t size, std::uint32_t alignment, ObjectLayout& layout,
                   std::string& refused, const ObjectTable* table) {
@@ -55,35 +141,12 @@ bool lay_out_coff(const ObjectTarget& t, const std::vector<ObjectSymbol>& symbol
     const std::uint64_t data_at = file_header_size + section_header_size * section_count;
     const bool safe_seh = t.machine == coff_i386;
     const std::uint64_t directive_at = data_at + size;
-    // The table: its words, then its relocations, one per address.
-    AddressRelocation relocation;
-    const std::uint64_t word = t.machine == coff_amd64 || t.machine == coff_arm64 ? 8 : 4;
     const std::uint64_t data_symbol = named.size() + (safe_seh ? 1 : 0),
                         table_symbol = data_symbol + 2;
     std::string table_data, relocations;
-    Bytes entries(relocations, false);
-    std::uint64_t relocation_count = 0;
-    if (table) {
-        coff_address_relocation(t, relocation);
-        for (std::size_t i = 0; i < table->words.size(); ++i)
-            relocation_count += table->words[i].to != ObjectWord::To::number;
-        if (relocation_count > 0xFFFF) {
-            entries.u32(relocation_count + 1);
-            entries.u32(0);
-            entries.u16(0); // IMAGE_REL_*_ABSOLUTE: no relocation
-        }
-        for (std::size_t i = 0; i < table->words.size(); ++i) {
-            const ObjectWord& to = table->words[i];
-            if (to.to == ObjectWord::To::number)
-                continue;
-            entries.u32(i * word);
-            entries.u32(to.to == ObjectWord::To::data ? data_symbol : table_symbol);
-            entries.u16(relocation.type);
-        }
-        table_data = table_bytes(*table, word, false, [&](const ObjectWord& to) {
-            return table_place(*table, to, word);
-        });
-    }
+    const std::uint64_t relocation_count =
+        table ? lay_out_coff_table(t, *table, data_symbol, table_symbol, table_data, relocations)
+              : 0;
     const std::uint64_t table_at = directive_at + directive.size();
     const std::uint64_t relocations_at = table_at + table_data.size();
     const std::uint64_t symbols_at = relocations_at + relocations.size();
@@ -99,77 +162,34 @@ bool lay_out_coff(const ObjectTarget& t, const std::vector<ObjectSymbol>& symbol
     head.u32(static_cast<std::uint32_t>(data_symbol + (table ? 4 : 0)));
     head.u16(0); // SizeOfOptionalHeader
     head.u16(0); // Characteristics
-    auto section = [&](std::string_view name, std::uint64_t bytes, std::uint64_t offset,
-                       std::uint32_t flags, std::uint64_t relocated_at = 0,
-                       std::uint64_t relocated = 0) {
-        head.name(name, 8);
-        head.u32(0); // VirtualSize
-        head.u32(0); // VirtualAddress
-        head.u32(bytes);
-        head.u32(offset);
-        head.u32(relocated_at);
-        head.u32(0); // PointerToLinenumbers
-        head.u16(std::min<std::uint64_t>(relocated, 0xFFFF));
-        head.u16(0);
-        head.u32(flags | (relocated > 0xFFFF ? image_scn_lnk_nreloc_ovfl : 0));
-    };
-    section(".rdata", size, data_at,
-            image_scn_cnt_initialized_data | image_scn_mem_read | align_flag(alignment));
+    put_section(head, ".rdata", size, data_at,
+                image_scn_cnt_initialized_data | image_scn_mem_read | align_flag(alignment));
     if (!directive.empty())
-        section(".drectve", directive.size(), directive_at,
-                image_scn_lnk_info | image_scn_lnk_remove | align_flag(1));
+        put_section(head, ".drectve", directive.size(), directive_at,
+                    image_scn_lnk_info | image_scn_lnk_remove | align_flag(1));
+    const auto word =
+        static_cast<std::uint32_t>(t.machine == coff_amd64 || t.machine == coff_arm64 ? 8 : 4);
     if (table)
-        section(".rdata$v", table_data.size(), table_at,
-                image_scn_cnt_initialized_data | image_scn_mem_read |
-                    align_flag(static_cast<std::uint32_t>(word)),
-                relocations_at, relocation_count + (relocation_count > 0xFFFF ? 1 : 0));
+        put_section(head, ".rdata$v", table_data.size(), table_at,
+                    image_scn_cnt_initialized_data | image_scn_mem_read | align_flag(word),
+                    relocations_at, relocation_count + (relocation_count > 0xFFFF ? 1 : 0));
 
     Bytes rest(layout.after, false);
     layout.after += directive;
     layout.after += table_data;
     layout.after += relocations;
-    std::string strings;
-    for (const ObjectSymbol& symbol : named) {
-        rest.u32(0); // the name is in the string table
-        rest.u32(static_cast<std::uint32_t>(4 + strings.size()));
-        rest.u32(static_cast<std::uint32_t>(symbol.offset));
-        rest.u16(table && &symbol == &named.back() ? table_section : 1);
-        rest.u16(0); // Type
-        rest.u8(image_sym_class_external);
-        rest.u8(0); // NumberOfAuxSymbols
-        strings += t.symbol_prefix + symbol.name + '\0';
-    }
-    if (safe_seh) {
-        rest.name("@feat.00", 8);
-        rest.u32(feat_safe_seh);
-        rest.u16(image_sym_absolute);
-        rest.u16(0);
-        rest.u8(image_sym_class_static);
-        rest.u8(0);
-    }
-    // The sections' own symbols, with their definitions, that the table's relocations name.
-    auto section_symbol = [&](std::string_view name, std::uint16_t number, std::uint64_t bytes,
-                              std::uint64_t relocated) {
-        rest.name(name, 8);
-        rest.u32(0);
-        rest.u16(number);
-        rest.u16(0);
-        rest.u8(image_sym_class_static);
-        rest.u8(1);
-        rest.u32(bytes);
-        rest.u16(std::min<std::uint64_t>(relocated, 0xFFFF));
-        rest.u16(0); // NumberOfLinenumbers
-        rest.u32(0); // CheckSum
-        rest.u16(0); // Number
-        rest.u8(0);  // Selection
-        rest.name("", 3);
-    };
+    StringTable strings({}, 4);
+    for (const ObjectSymbol& symbol : named)
+        put_symbol(rest, strings.add(t.symbol_prefix + symbol.name), symbol.offset,
+                   table && &symbol == &named.back() ? table_section : 1);
+    if (safe_seh)
+        put_safe_seh(rest);
     if (table) {
-        section_symbol(".rdata", 1, size, 0);
-        section_symbol(".rdata$v", table_section, table_data.size(), relocation_count);
+        put_section_symbol(rest, ".rdata", 1, size, 0);
+        put_section_symbol(rest, ".rdata$v", table_section, table_data.size(), relocation_count);
     }
-    rest.u32(static_cast<std::uint32_t>(4 + strings.size()));
-    layout.after += strings;
+    rest.u32(static_cast<std::uint32_t>(4 + strings.bytes().size()));
+    layout.after += strings.bytes();
     return true;
 }
 

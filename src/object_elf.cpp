@@ -68,22 +68,6 @@ std::string gnu_property_note(const ObjectTarget& t) {
     return note;
 }
 
-// A string table as ELF keeps one: a NUL, then each name with its own; `add` gives the offset
-// a section or a symbol names it by.
-class StringTable {
-  public:
-    std::uint32_t add(const std::string& name) {
-        const auto at = static_cast<std::uint32_t>(bytes_.size());
-        bytes_ += name;
-        bytes_ += '\0';
-        return at;
-    }
-    const std::string& bytes() const { return bytes_; }
-
-  private:
-    std::string bytes_ = std::string(1, '\0');
-};
-
 struct ElfSymbol {
     std::uint32_t name;
     std::uint8_t info, other;
@@ -218,7 +202,7 @@ bool lay_out_elf(const ObjectTarget& t, const std::vector<ObjectSymbol>& symbols
     const bool w = t.is_64;
     const bool large = t.machine == elf_x86_64 && w && size > large_data_threshold;
     const std::string note = gnu_property_note(t);
-    StringTable names;
+    StringTable names(std::string(1, '\0'));
     const std::uint32_t name_data = names.add(large ? ".lrodata" : ".rodata");
     const std::uint32_t name_stack = names.add(".note.GNU-stack");
     const std::uint32_t name_symtab = names.add(".symtab");
@@ -242,7 +226,7 @@ bool lay_out_elf(const ObjectTarget& t, const std::vector<ObjectSymbol>& symbols
     // Before the global symbols, where there is a table: the sections' own, which its
     // relocations name.
     const std::uint64_t locals = table ? 3 : 1;
-    StringTable symbol_names;
+    StringTable symbol_names(std::string(1, '\0'));
     std::vector<ElfSymbol> globals;
     const std::uint8_t global = stb_global << 4 | stt_object;
     for (const ObjectSymbol& symbol : symbols)

@@ -10,6 +10,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace vormesta::objects {
@@ -50,6 +51,26 @@ class Bytes {
   private:
     std::string& out_;
     bool big_endian_;
+};
+
+// A string table as the object formats keep one: `add` appends a name with its NUL and gives
+// the offset a section or a symbol names it by. ELF's begins with a NUL and Mach-O's with
+// " \0"; COFF's offsets count from its 4-byte size, which comes first.
+class StringTable {
+  public:
+    explicit StringTable(std::string start, std::uint32_t base = 0)
+        : bytes_(std::move(start)), base_(base) {}
+    std::uint32_t add(std::string_view name) {
+        const auto at = static_cast<std::uint32_t>(base_ + bytes_.size());
+        bytes_.append(name);
+        bytes_ += '\0';
+        return at;
+    }
+    const std::string& bytes() const { return bytes_; }
+
+  private:
+    std::string bytes_;
+    std::uint32_t base_;
 };
 
 inline std::uint64_t align_up(std::uint64_t value, std::uint64_t alignment) {
@@ -116,15 +137,14 @@ class Reader {
     bool torn_ = false;
 };
 
-
 // Machines and magic numbers (elf.h, winnt.h, mach-o/loader.h).
-constexpr std::uint16_t elf_i386 = 3;       // EM_386
-constexpr std::uint16_t elf_x86_64 = 62;    // EM_X86_64
-constexpr std::uint16_t elf_aarch64 = 183;  // EM_AARCH64
-constexpr std::uint16_t elf_arm = 40;       // EM_ARM
-constexpr std::uint16_t elf_s390 = 22;      // EM_S390
-constexpr std::uint16_t elf_riscv = 243;    // EM_RISCV
-constexpr std::uint16_t coff_i386 = 0x14C;  // IMAGE_FILE_MACHINE_I386
+constexpr std::uint16_t elf_i386 = 3;      // EM_386
+constexpr std::uint16_t elf_x86_64 = 62;   // EM_X86_64
+constexpr std::uint16_t elf_aarch64 = 183; // EM_AARCH64
+constexpr std::uint16_t elf_arm = 40;      // EM_ARM
+constexpr std::uint16_t elf_s390 = 22;     // EM_S390
+constexpr std::uint16_t elf_riscv = 243;   // EM_RISCV
+constexpr std::uint16_t coff_i386 = 0x14C; // IMAGE_FILE_MACHINE_I386
 constexpr std::uint16_t coff_amd64 = 0x8664;
 constexpr std::uint16_t coff_arm64 = 0xAA64;
 constexpr std::uint16_t coff_armnt = 0x1C4;

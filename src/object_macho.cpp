@@ -25,11 +25,12 @@ bool lay_out_macho(const ObjectTarget& t, const std::vector<ObjectSymbol>& symbo
         segment_command_size + section_size + t.platform_command.size() + symtab_command_size;
     const std::uint64_t data_at = align_up(header_size + commands_size, alignment);
     const std::uint64_t symbols_at = align_up(data_at + size, 8);
-    std::string strings(" \0", 2);
+    StringTable strings(std::string(" \0", 2));
+    std::vector<std::uint32_t> names;
     for (const ObjectSymbol& symbol : symbols)
-        strings += t.symbol_prefix + symbol.name + '\0';
+        names.push_back(strings.add(t.symbol_prefix + symbol.name));
     const std::uint64_t strings_at = symbols_at + nlist_64_size * symbols.size();
-    const std::uint64_t strings_size = align_up(strings.size(), 8);
+    const std::uint64_t strings_size = align_up(strings.bytes().size(), 8);
     if (strings_at + strings_size > max_32) {
         refused = too_large(size, "a Mach-O object");
         return false;
@@ -78,17 +79,15 @@ bool lay_out_macho(const ObjectTarget& t, const std::vector<ObjectSymbol>& symbo
 
     Bytes rest(layout.after, false);
     layout.after.append(small(symbols_at - data_at - size), '\0');
-    std::uint32_t name = 2; // after the leading " \0"
-    for (const ObjectSymbol& symbol : symbols) {
-        rest.u32(name);
-        name += static_cast<std::uint32_t>(t.symbol_prefix.size() + symbol.name.size() + 1);
+    for (std::size_t i = 0; i < symbols.size(); ++i) {
+        rest.u32(names[i]);
         rest.u8(n_sect | n_ext | n_pext);
-        rest.u8(1); // n_sect: the one section
+        rest.u8(1);  // n_sect: the one section
         rest.u16(0); // n_desc
-        rest.u64(symbol.offset);
+        rest.u64(symbols[i].offset);
     }
-    layout.after += strings;
-    layout.after.append(small(strings_size - strings.size()), '\0');
+    layout.after += strings.bytes();
+    layout.after.append(small(strings_size - strings.bytes().size()), '\0');
     return true;
 }
 
