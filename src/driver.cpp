@@ -60,7 +60,7 @@ bool convert_file(const char* input_path) {
         return fail("couldn't open infile");
     // What cannot be told apart from the header is not replaced by it.
     platform::InputFacts input;
-    if (!platform::inspect_input(in.get(), input))
+    if (!platform::facts_of_input(in.get(), input))
         return fail("couldn't open outfile");
     if (input.is_directory)
         return fail("couldn't open infile");

@@ -55,8 +55,8 @@ struct Settings {
     bool gnu_ld = false; // the objects go to GNU ld for Windows
     std::vector<Listed> files;
     std::vector<Folder> folders;
-    std::vector<std::string> skipped;        // folders a walk leaves out: the build's own
-    std::map<std::string, std::string> made; // a file's forms made beforehand, by its path
+    std::vector<std::string> skipped;           // folders a walk leaves out: the build's own
+    std::map<std::string, std::string> premade; // forms made beforehand: where, by file
 };
 
 // A file found, with what the record keeps of it.
@@ -133,7 +133,7 @@ bool read_settings(const std::string& path, Settings& settings) {
         } else if (single && words.size() == 2) {
             *single = words[1];
         } else if (key == "forms" && words.size() == 3) {
-            settings.made[words[1]] = words[2];
+            settings.premade[words[1]] = words[2];
         } else if (key == "skip" && words.size() == 2) {
             settings.skipped.push_back(words[1]);
         } else if (key == "linker" && words.size() == 2 && words[1] == "gnu-ld") {
@@ -157,7 +157,7 @@ bool read_settings(const std::string& path, Settings& settings) {
     if (settings.name.empty() || settings.source.empty() || settings.header.empty() ||
         settings.record.empty() || (!settings.probe.empty() && settings.object.empty()))
         return fail(path, "lacks a name, source, header or record (or the object for a probe)");
-    if (!settings.made.empty() && settings.probe.empty())
+    if (!settings.premade.empty() && settings.probe.empty())
         return fail(path, "names forms made beforehand, which go into an object: it lacks a probe");
     return true;
 }
@@ -225,7 +225,7 @@ bool walk(const Folder& folder, const std::string& root, const std::vector<std::
             all = fail(path, std::strerror(entry.error));
             continue;
         }
-        if (!platform::look_at_path(path, file.facts)) {
+        if (!platform::facts_of_path(path, file.facts)) {
             all = fail(path, std::strerror(errno));
             continue;
         }
@@ -252,7 +252,7 @@ bool find_files(const Settings& settings, std::vector<Found>& found) {
         file.entry.relative = listed.relative;
         file.entry.from = listed.path;
         file.flags = listed.flags;
-        if (!platform::look_at_path(listed.path, file.facts))
+        if (!platform::facts_of_path(listed.path, file.facts))
             all = fail(listed.path, std::strerror(errno));
         else if (!file.facts.is_regular)
             all = fail(listed.path, "is a FIFO, socket, device or folder, not a file");
@@ -355,7 +355,7 @@ std::string outputs_as_left(const Settings& settings, const std::vector<Found>& 
     std::string outputs;
     for (const std::string& path : paths) {
         platform::InputFacts facts;
-        if (!platform::look_at_path(path, facts))
+        if (!platform::facts_of_path(path, facts))
             return "";
         outputs += path + '\0' + version_of(facts);
     }
@@ -364,7 +364,7 @@ std::string outputs_as_left(const Settings& settings, const std::vector<Found>& 
 
 bool exists(const std::string& path) {
     platform::InputFacts facts;
-    return platform::look_at_path(path, facts);
+    return platform::facts_of_path(path, facts);
 }
 
 // What a killed run left in the outputs' folders (and the cache's): temporaries no run holds.
@@ -420,7 +420,7 @@ using PutBytes = std::function<bool(const std::string& path, Input& input, const
 
 // The file's bytes, from the version the walk saw, shown to be the bytes its facts were learnt
 // of as they pass. Anything found untrue is forgotten, so that the next build learns it again.
-bool copy_file(const Settings& settings, const Found& file, const PutBytes& put_bytes) {
+bool put_checked_file(const Settings& settings, const Found& file, const PutBytes& put_bytes) {
     Input input;
     ByteWatch watch(!file.web.bytes.digest.empty(), file.web.check_utf8);
     const bool copied =
@@ -437,8 +437,8 @@ bool copy_file(const Settings& settings, const Found& file, const PutBytes& put_
 
 // A compressed form, shown to be the one that was made (its size and digest) as it passes; a form
 // of the step's cache that is not is removed, and made again by the next build.
-bool copy_form(const Settings& settings, const Found& file, const WebForm& form,
-               const PutBytes& put_bytes) {
+bool put_checked_form(const Settings& settings, const Found& file, const WebForm& form,
+                      const PutBytes& put_bytes) {
     Input input;
     Sha256 sha;
     const bool copied =
@@ -624,7 +624,7 @@ bool write_object(const Settings& settings, const ObjectTarget& target, bool car
     const bool written = write_file(object, platform::FileId{}, [&](std::FILE* out) {
         const PutBytes copy = [&](const std::string& path, Input& input, const Seen& seen,
                                   std::uint64_t skip) {
-            return copy_data(path, input, object, out, seen, skip);
+            return copy_input(path, input, object, out, seen, skip);
         };
         std::uint64_t at = 0;
         if (!put(out, layout.before, object))
@@ -633,7 +633,7 @@ bool write_object(const Settings& settings, const ObjectTarget& target, bool car
             const std::uint64_t bound = array_size(file.entry.size, file.entry.text);
             if (!put_zeros(carried, file.entry.offset - at, object, out) ||
                 !put_piece(carried, bytes_key(file), file.entry.size, data_at + file.entry.offset,
-                           object, out, [&] { return copy_file(settings, file, copy); }) ||
+                           object, out, [&] { return put_checked_file(settings, file, copy); }) ||
                 !put_zeros(carried, bound - file.entry.size, object, out))
                 return false;
             at = file.entry.offset + bound;
@@ -644,7 +644,7 @@ bool write_object(const Settings& settings, const ObjectTarget& target, bool car
                 if (!put_zeros(carried, file.entry.forms[i].offset - at, object, out) ||
                     !put_piece(carried, form_key(form), form.size,
                                data_at + file.entry.forms[i].offset, object, out,
-                               [&] { return copy_form(settings, file, form, copy); }))
+                               [&] { return put_checked_form(settings, file, form, copy); }))
                     return false;
                 at = file.entry.forms[i].offset + form.size;
             }
@@ -652,14 +652,14 @@ bool write_object(const Settings& settings, const ObjectTarget& target, bool car
         platform::InputFacts now;
         if (!flush_carried(carried, object, out))
             return false;
-        if (carried.object.file && (!platform::inspect_input(carried.object.file.get(), now) ||
+        if (carried.object.file && (!platform::facts_of_input(carried.object.file.get(), now) ||
                                     !same_version(now, carried.object.facts)))
             return fail(object, "changed while it was read");
         carried.object.file.reset();
         return put(out, std::string(size - at, '\0'), object) && put(out, layout.after, object);
     });
     platform::InputFacts facts;
-    return written && platform::look_at_path(object, facts) &&
+    return written && platform::facts_of_path(object, facts) &&
            write_text(pieces_path(settings),
                       "vormesta-pieces 1\n" + version_line(facts) + '\n' + carried.listed);
 }
@@ -693,14 +693,15 @@ bool write_source_with_data(const Settings& settings, std::vector<Found>& found)
             if (!put(out,
                      linkage + "VORMESTA_ALIGNED(" + std::to_string(found[i].flags.align) + ") ",
                      source) ||
-                !copy_file(settings, found[i],
-                           as_array(entry.symbol, array_size(entry.size, entry.text) > entry.size)))
+                !put_checked_file(
+                    settings, found[i],
+                    as_array(entry.symbol, array_size(entry.size, entry.text) > entry.size)))
                 return false;
             for (const WebForm& form : found[i].web.forms) {
                 const std::string array =
                     "vormesta_form_" + std::to_string(i) + "_" + std::to_string(entry.forms.size());
                 if (!put(out, "static ", source) ||
-                    !copy_form(settings, found[i], form, as_array(array, false)))
+                    !put_checked_form(settings, found[i], form, as_array(array, false)))
                     return false;
                 entry.forms.push_back({coding_name(form.coding), array, 0, form.size, form.etag});
             }
@@ -735,9 +736,9 @@ bool make_output_folders(std::initializer_list<const std::string*> outputs) {
 bool add_web_facts(const Settings& settings, std::vector<Found>& found) {
     std::vector<WebInput> inputs;
     for (const Found& file : found) {
-        const auto made = settings.made.find(file.entry.relative);
+        const auto premade = settings.premade.find(file.entry.relative);
         inputs.push_back({file.entry.from, file.entry.relative, file.facts, file.flags.web,
-                          made == settings.made.end() ? std::string() : made->second});
+                          premade == settings.premade.end() ? std::string() : premade->second});
     }
     std::vector<WebFacts> facts;
     if (!make_web_facts(settings.record, inputs, facts, "vormesta: library " + settings.name))

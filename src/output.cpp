@@ -18,7 +18,7 @@ struct FileCloser {
 Output::Opened Output::open(const char* path, const platform::FileId& input) {
     using Kind = platform::Target::Kind;
     try {
-        switch (target_.find(path, input)) {
+        switch (target_.classify(path, input)) {
         case Kind::input:
             return Opened::is_input;
         case Kind::not_writable:

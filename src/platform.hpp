@@ -67,7 +67,7 @@ struct InputFacts {
 };
 
 // False when the open input cannot be looked at.
-bool inspect_input(std::FILE* file, InputFacts& facts);
+bool facts_of_input(std::FILE* file, InputFacts& facts);
 
 // Whether a regular input read to its end, `bytes_read` bytes, is the file it was at open: the
 // same size and time of change, and as many bytes as that size. Files of the kernel's own
@@ -85,9 +85,9 @@ struct FolderEntry {
 // The entries of `folder`, "." and ".." left out. False, with errno set, when it cannot be read.
 bool list_folder(const std::string& folder, std::vector<FolderEntry>& entries);
 
-// What `path` names, links followed, as `inspect_input` tells it, without opening it. False,
+// What `path` names, links followed, as `facts_of_input` tells it, without opening it. False,
 // with errno set, when nothing can be looked at there (a dangling link among others).
-bool look_at_path(const std::string& path, InputFacts& facts);
+bool facts_of_path(const std::string& path, InputFacts& facts);
 
 // `path` with every link, "." and ".." resolved. False, with errno set, when it cannot be.
 bool resolve_path(const std::string& path, std::string& resolved);
@@ -123,8 +123,8 @@ class Target {
     Target(const Target&) = delete;
     Target& operator=(const Target&) = delete;
 
-    // Looks at `path` once. Throws std::bad_alloc.
-    Kind find(const char* path, const FileId& input);
+    // What `path` is to a writer, looked at once. Throws std::bad_alloc.
+    Kind classify(const char* path, const FileId& input);
     // The file, opened for writing and emptied; null when that fails.
     std::FILE* open_emptied();
 

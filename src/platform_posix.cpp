@@ -243,7 +243,7 @@ void facts_of(const struct stat& info, InputFacts& facts) {
 
 } // namespace
 
-bool inspect_input(std::FILE* file, InputFacts& facts) {
+bool facts_of_input(std::FILE* file, InputFacts& facts) {
     struct stat info {};
     if (fstat(fileno(file), &info) != 0)
         return false;
@@ -290,7 +290,7 @@ bool list_folder(const std::string& folder, std::vector<FolderEntry>& entries) {
     return failed == 0;
 }
 
-bool look_at_path(const std::string& path, InputFacts& facts) {
+bool facts_of_path(const std::string& path, InputFacts& facts) {
     struct stat info {};
     if (stat(path.c_str(), &info) != 0)
         return false;
@@ -336,8 +336,8 @@ bool input_unchanged(std::FILE* file, const InputFacts& at_open, std::uint64_t b
     if (!at_open.is_regular)
         return true;
     InputFacts now;
-    if (!inspect_input(file, now) || now.size != at_open.size || now.modified != at_open.modified ||
-        now.changed != at_open.changed)
+    if (!facts_of_input(file, now) || now.size != at_open.size ||
+        now.modified != at_open.modified || now.changed != at_open.changed)
         return false;
     return bytes_read == at_open.size || made_by_kernel(fileno(file));
 }
@@ -349,7 +349,7 @@ Target::~Target() {
         ::close(folder_);
 }
 
-Target::Kind Target::find(const char* path, const FileId& input) {
+Target::Kind Target::classify(const char* path, const FileId& input) {
     const auto open_folder_of = [this](const std::string& file) {
         if (folder_ >= 0)
             ::close(folder_);

@@ -228,7 +228,7 @@ HANDLE create_new(const std::wstring& folder, DWORD access, DWORD share, DWORD f
 }
 
 // The sizes and times of an open file; false for what is no file on a disk (a pipe, a device).
-bool look_at(HANDLE handle, InputFacts& facts) {
+bool facts_of_handle(HANDLE handle, InputFacts& facts) {
     FILE_BASIC_INFO basic{};
     FILE_STANDARD_INFO standard{};
     if (!GetFileInformationByHandleEx(handle, FileBasicInfo, &basic, sizeof basic) ||
@@ -322,12 +322,12 @@ bool seek_input(std::FILE* file, std::uint64_t offset) {
            _fseeki64(file, static_cast<__int64>(offset), SEEK_SET) == 0;
 }
 
-bool inspect_input(std::FILE* file, InputFacts& facts) {
+bool facts_of_input(std::FILE* file, InputFacts& facts) {
     const HANDLE handle = handle_of(file);
     if (handle == INVALID_HANDLE_VALUE || !read_identity(handle, facts.id))
         return false;
     // A pipe or a console has no size to keep to, and is read to its end.
-    return GetFileType(handle) != FILE_TYPE_DISK || look_at(handle, facts);
+    return GetFileType(handle) != FILE_TYPE_DISK || facts_of_handle(handle, facts);
 }
 
 bool list_folder(const std::string& folder, std::vector<FolderEntry>& entries) {
@@ -372,14 +372,14 @@ HANDLE open_to_look(const std::string& path) {
 
 } // namespace
 
-bool look_at_path(const std::string& path, InputFacts& facts) {
+bool facts_of_path(const std::string& path, InputFacts& facts) {
     const HANDLE handle = open_to_look(path);
     if (handle == INVALID_HANDLE_VALUE) {
         errno = ENOENT;
         return false;
     }
     const bool seen = GetFileType(handle) == FILE_TYPE_DISK && read_identity(handle, facts.id) &&
-                      look_at(handle, facts);
+                      facts_of_handle(handle, facts);
     CloseHandle(handle);
     if (!seen)
         errno = EACCES;
@@ -469,12 +469,12 @@ bool resolve_path(const std::string& path, std::string& resolved) {
 
 bool input_unchanged(std::FILE* file, const InputFacts& at_open, std::uint64_t bytes_read) {
     InputFacts now;
-    return !at_open.is_regular || (look_at(handle_of(file), now) && now.size == at_open.size &&
-                                   now.modified == at_open.modified &&
+    return !at_open.is_regular || (facts_of_handle(handle_of(file), now) &&
+                                   now.size == at_open.size && now.modified == at_open.modified &&
                                    now.changed == at_open.changed && bytes_read == at_open.size);
 }
 
-Target::Kind Target::find(const char* path, const FileId& input) {
+Target::Kind Target::classify(const char* path, const FileId& input) {
     path_ = system_path(path);
     const HANDLE existing = open_to_inspect(path_);
     if (existing == INVALID_HANDLE_VALUE)

@@ -176,7 +176,7 @@ int object_command(const Options& options, const std::string& probe, const std::
     // The text's NUL (or an empty file's one byte) comes right after the file's bytes.
     const std::string nul(size - input.facts.size, '\0');
     const bool written = write_file(object, input.facts.id, [&](std::FILE* out) {
-        return put(out, layout.before, object) && copy_data(path, input, object, out) &&
+        return put(out, layout.before, object) && copy_input(path, input, object, out) &&
                put(out, nul, object) && put(out, layout.after, object);
     });
     if (!written)
@@ -201,7 +201,7 @@ int declare_command(const Options& options, const std::vector<std::string>& args
 
 // A file's compressed forms, one step per file (Bazel caches each): "MADE.<coding>" for each
 // coding asked, empty where the form is not worth keeping; the library step takes them.
-int forms_command(const std::string& path, const std::string& relative, const std::string& made,
+int forms_command(const std::string& path, const std::string& relative, const std::string& premade,
                   const std::vector<std::string>& names) {
     unsigned asked = 0;
     for (const std::string& name : names) {
@@ -213,7 +213,7 @@ int forms_command(const std::string& path, const std::string& relative, const st
                        : 1;
         asked |= 1u << static_cast<unsigned>(coding);
     }
-    return vormesta::write_forms(path, relative, asked, made) ? 0 : 1;
+    return vormesta::write_forms(path, relative, asked, premade) ? 0 : 1;
 }
 
 int run(int argc, char** argv) {
@@ -241,8 +241,8 @@ int run(int argc, char** argv) {
     if (command == "declare" && !args.empty() && args.size() % 3 == 0)
         return declare_command(options, args);
     if (command == "library" && (args.size() == 1 || (!args.empty() && args[0] == "-")))
-        return vormesta::library_command(
-            args[0], std::vector<std::string>(args.begin() + 1, args.end()));
+        return vormesta::library_command(args[0],
+                                         std::vector<std::string>(args.begin() + 1, args.end()));
     if (command == "index" && (args.size() == 4 || (args.size() % 3 == 1 && args[1] == "-")))
         return vormesta::index_command(args[0], args[1], args[2], args[3],
                                        std::vector<std::string>(args.begin() + 4, args.end()));

@@ -83,12 +83,12 @@ bool placed_right(const std::string& path, const Names& names) {
 bool open_input(const std::string& path, Input& input) {
     // Looked at before it is opened: opening a FIFO waits for a writer that may never come.
     platform::InputFacts seen;
-    if (platform::look_at_path(path, seen) && !seen.is_regular && !seen.is_directory)
+    if (platform::facts_of_path(path, seen) && !seen.is_regular && !seen.is_directory)
         return fail(path, "is a FIFO, socket or device, not a file; nothing was read from it");
     input.file.reset(platform::open_input(path.c_str()));
     if (!input.file)
         return fail(path, std::strerror(errno));
-    if (!platform::inspect_input(input.file.get(), input.facts) || input.facts.is_directory)
+    if (!platform::facts_of_input(input.file.get(), input.facts) || input.facts.is_directory)
         return fail(path, "cannot be read as a file");
     return true;
 }
@@ -107,8 +107,8 @@ bool read_whole(const std::string& path, std::string& bytes) {
            fail(path, "could not be read");
 }
 
-bool copy_data(const std::string& path, Input& input, const std::string& object, std::FILE* out,
-               const Seen& seen, std::uint64_t skip) {
+bool copy_input(const std::string& path, Input& input, const std::string& object, std::FILE* out,
+                const Seen& seen, std::uint64_t skip) {
     // Sized to the file (and one byte more, to see it grow) up to 1 MiB: a library of thousands
     // of small files would otherwise clear a megabyte for each.
     const std::uint64_t most = 1 << 20;
@@ -213,8 +213,7 @@ bool is_same_text(const std::string& path, const std::string& text) {
 
 } // namespace
 
-bool write_text(const std::string& path, const std::string& text,
-                const platform::FileId& input) {
+bool write_text(const std::string& path, const std::string& text, const platform::FileId& input) {
     if (is_same_text(path, text))
         return true;
     return write_file(path, input, [&](std::FILE* out) { return put(out, text, path); });

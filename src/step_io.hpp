@@ -52,8 +52,8 @@ using Seen = std::function<void(std::string_view)>;
 
 // Copies exactly the input's size to `out`, but the first `skip` bytes, showing them to `seen`;
 // fewer or more means it changed while it was read.
-bool copy_data(const std::string& path, Input& input, const std::string& object, std::FILE* out,
-               const Seen& seen = {}, std::uint64_t skip = 0);
+bool copy_input(const std::string& path, Input& input, const std::string& object, std::FILE* out,
+                const Seen& seen = {}, std::uint64_t skip = 0);
 // Copies the next `size` bytes of the input (an output of an earlier run) to `out`.
 bool copy_next(const std::string& path, Input& input, std::uint64_t size, const std::string& to,
                std::FILE* out);

@@ -114,7 +114,7 @@ std::size_t after_tabs(const std::string& line, int count) {
 std::map<std::string, Learnt> read_learnt(const std::string& path) {
     platform::InputFacts facts;
     std::string text;
-    if (path.empty() || !platform::look_at_path(path, facts) || !read_whole(path, text))
+    if (path.empty() || !platform::facts_of_path(path, facts) || !read_whole(path, text))
         return {};
     const std::vector<std::string> lines = split(text, '\0');
     if (lines.front() != learnt_heading || !lines.back().empty())
@@ -278,7 +278,7 @@ class Taken {
 bool compress_file(const std::string& from, const platform::InputFacts& walked,
                    const std::string& digest, const std::vector<Coding>& codings,
                    const std::function<std::string(Coding)>& path_of, const std::string& lead,
-                   std::vector<LearntForm>& made) {
+                   std::vector<LearntForm>& learnt_forms) {
     std::uint64_t memory = 0;
     for (const Coding coding : codings)
         memory += compressor_memory(coding, walked.size);
@@ -310,7 +310,7 @@ bool compress_file(const std::string& from, const platform::InputFacts& walked,
                           form->sha.finish_hex()};
         if (learnt.kept && !form->out.commit())
             return fail_because(form->path, "could not be written");
-        made.push_back(learnt);
+        learnt_forms.push_back(learnt);
     }
     return true;
 }
@@ -348,7 +348,7 @@ bool find_forms(const std::string& cache, Work& work) {
     for (const Coding coding : missing)
         if (!compress_file(
                 input.from, input.facts, digest, {coding},
-                [&](Coding made) { return form_path(cache, digest, made); }, "", forms))
+                [&](Coding each) { return form_path(cache, digest, each); }, "", forms))
             return false;
     std::sort(forms.begin(), forms.end(),
               [](const LearntForm& a, const LearntForm& b) { return a.coding < b.coding; });
@@ -361,28 +361,28 @@ constexpr std::uint64_t lead_size = 64 + 1;
 
 // The forms a step per file made beforehand (`write_forms`): each must say it came from these
 // bytes; its own digest is taken as it is read.
-bool take_made_forms(Work& work) {
+bool take_premade_forms(Work& work) {
     const WebInput& input = *work.input;
     for (const Coding coding : codings) {
         if (!asks(input.ask, coding))
             continue;
-        WebForm form{coding, input.made + "." + coding_name(coding), lead_size, 0, {}, {}};
-        Input made;
+        WebForm form{coding, input.premade + "." + coding_name(coding), lead_size, 0, {}, {}};
+        Input made_form;
         std::string lead(lead_size, '\0');
-        if (!open_input(form.path, made))
+        if (!open_input(form.path, made_form))
             return false;
-        if (made.facts.size < lead_size ||
-            std::fread(&lead[0], 1, lead.size(), made.file.get()) != lead.size() ||
+        if (made_form.facts.size < lead_size ||
+            std::fread(&lead[0], 1, lead.size(), made_form.file.get()) != lead.size() ||
             lead != work.learnt.bytes.digest + '\n')
             return fail(form.path, "was not made from the bytes of " + input.from);
         Sha256 sha;
         std::vector<char> block(1u << 16);
         std::size_t got;
-        while ((got = std::fread(block.data(), 1, block.size(), made.file.get())) > 0) {
+        while ((got = std::fread(block.data(), 1, block.size(), made_form.file.get())) > 0) {
             sha.add({block.data(), got});
             form.size += got;
         }
-        if (std::ferror(made.file.get()) || form.size != made.facts.size - lead_size)
+        if (std::ferror(made_form.file.get()) || form.size != made_form.facts.size - lead_size)
             return fail(form.path, "could not be read");
         if (form.size == 0) // not worth keeping, said the step that made it
             continue;
@@ -405,10 +405,10 @@ void learn(const std::string& cache, Work& work) {
     }
     const bool forms =
         wants_forms(work) && !work.learnt.bytes.starts_compressed && input.facts.size > 0;
-    if (!forms || !input.made.empty())
+    if (!forms || !input.premade.empty())
         work.learnt.forms.clear();
     if (forms)
-        work.failed = !(input.made.empty() ? find_forms(cache, work) : take_made_forms(work));
+        work.failed = !(input.premade.empty() ? find_forms(cache, work) : take_premade_forms(work));
 }
 
 // Says every few seconds, while files are read and compressed, how far it is: a build that
@@ -505,7 +505,7 @@ void forget_learnt(const std::string& cache, const std::string& from, const std:
     std::string kept = std::string(learnt_heading) + '\0';
     std::string text;
     platform::InputFacts facts;
-    if (!platform::look_at_path(cache + ".files", facts) || !read_whole(cache + ".files", text))
+    if (!platform::facts_of_path(cache + ".files", facts) || !read_whole(cache + ".files", text))
         return;
     for (const std::string& line : split(text, '\0')) {
         const std::vector<std::string> fields = split(line, '\t');
@@ -519,9 +519,9 @@ void forget_learnt(const std::string& cache, const std::string& from, const std:
 }
 
 bool write_forms(const std::string& from, const std::string& relative, unsigned asked,
-                 const std::string& made) {
+                 const std::string& premade) {
     platform::InputFacts walked;
-    if (!platform::look_at_path(from, walked))
+    if (!platform::facts_of_path(from, walked))
         return fail_because(from, "cannot be looked at");
     ByteWatch watch(true, false);
     std::vector<std::unique_ptr<Making>> none;
@@ -536,7 +536,7 @@ bool write_forms(const std::string& from, const std::string& relative, unsigned 
         if (asks({asked, false}, coding))
             wanted.push_back(coding);
     std::vector<LearntForm> forms;
-    auto path_of = [&](Coding coding) { return made + "." + coding_name(coding); };
+    auto path_of = [&](Coding coding) { return premade + "." + coding_name(coding); };
     if (worth && !compress_file(from, walked, bytes.digest, wanted, path_of, lead, forms))
         return false;
     // A form not worth keeping is the lead alone.
@@ -581,7 +581,7 @@ bool make_web_facts(const std::string& cache, const std::vector<WebInput>& input
         // validator or forms are asked.
         if (!work.known && !digest && !work.type.text)
             work.known = true;
-        forms = forms || (wants_forms(work) && inputs[i].made.empty());
+        forms = forms || (wants_forms(work) && inputs[i].premade.empty());
         if (!work.known || wants_forms(work))
             to_do.push_back(&work);
     }
@@ -594,22 +594,23 @@ bool make_web_facts(const std::string& cache, const std::vector<WebInput>& input
             all = false;
             continue;
         }
-        WebFacts& made = *work.facts;
-        made.type = content_type(work.type, work.learnt.bytes.utf8);
-        made.bytes = work.learnt.bytes;
-        made.check_utf8 = work.type.text;
-        made.check_start = wants_forms(work);
+        WebFacts& file_facts = *work.facts;
+        file_facts.type = content_type(work.type, work.learnt.bytes.utf8);
+        file_facts.bytes = work.learnt.bytes;
+        file_facts.check_utf8 = work.type.text;
+        file_facts.check_start = wants_forms(work);
         if (work.input->ask.etag)
-            made.etag = entity_tag(work.learnt.bytes.digest);
+            file_facts.etag = entity_tag(work.learnt.bytes.digest);
         for (const LearntForm& form : work.learnt.forms)
             if (form.kept)
-                made.forms.push_back({form.coding,
-                                      form_path(cache, work.learnt.bytes.digest, form.coding), 0,
-                                      form.size, form.digest, entity_tag(form.digest)});
+                file_facts.forms.push_back({form.coding,
+                                            form_path(cache, work.learnt.bytes.digest, form.coding),
+                                            0, form.size, form.digest, entity_tag(form.digest)});
         // A form larger than the bytes is never sent; the smallest goes first.
-        std::sort(made.forms.begin(), made.forms.end(), [](const WebForm& a, const WebForm& b) {
-            return a.size != b.size ? a.size < b.size : a.coding < b.coding;
-        });
+        std::sort(file_facts.forms.begin(), file_facts.forms.end(),
+                  [](const WebForm& a, const WebForm& b) {
+                      return a.size != b.size ? a.size < b.size : a.coding < b.coding;
+                  });
     }
     return (cache.empty() || keep(cache, kept, works)) && all;
 }

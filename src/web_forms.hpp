@@ -33,7 +33,7 @@ struct WebInput {
     std::string relative;       // its path below the base: its extension gives the type
     platform::InputFacts facts; // as the walk saw it: every read must find this version
     WebAsk ask;
-    std::string made; // where a build made its forms beforehand ("<made>.gzip"...); or empty
+    std::string premade; // where a build made its forms beforehand ("<premade>.gzip"...); or empty
 };
 
 // What a file's bytes showed when they were read.
@@ -93,11 +93,12 @@ void forget_learnt(const std::string& cache, const std::string& from, const std:
 // Whether bytes embedded showed what `facts` said of them; says which file changed where not.
 bool bytes_as_learnt(const std::string& from, const WebFacts& facts, const ByteFacts& seen);
 
-// Writes the file at `from` in each of the codings `asked` (a bit for each) at "<made>.<coding>",
-// for a build that runs a step per file (Bazel): each begins with a line holding the digest of
-// the bytes it came from, and holds nothing more where the form is not worth keeping; the
-// library step, given `made`, takes them as they are once that digest is its file's.
+// Writes the file at `from` in each of the codings `asked` (a bit for each) at
+// "<premade>.<coding>", for a build that runs a step per file (Bazel): each begins with a line
+// holding the digest of the bytes it came from, and holds nothing more where the form is not worth
+// keeping; the library step, given `premade`, takes them as they are once that digest is its
+// file's.
 bool write_forms(const std::string& from, const std::string& relative, unsigned asked,
-                 const std::string& made);
+                 const std::string& premade);
 
 } // namespace vormesta
