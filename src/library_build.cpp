@@ -22,10 +22,9 @@ using namespace step;
 
 // How the files of one line of the settings are embedded.
 struct Flags {
-    bool text = false;
+    ByteLayout bytes;
     bool declare = false;
     bool hidden = false;
-    std::uint32_t align = 16;
     WebAsk web;
 };
 
@@ -79,7 +78,7 @@ EntryList entries_of(const std::vector<Found>& found) {
 bool parse_flags(const std::string& words, Flags& flags, const std::string& path) {
     for (const std::string& word : split(words, ' ')) {
         if (word == "text") {
-            flags.text = true;
+            flags.bytes.text = true;
         } else if (word == "declare") {
             flags.declare = true;
         } else if (word == "hidden") {
@@ -96,10 +95,8 @@ bool parse_flags(const std::string& words, Flags& flags, const std::string& path
             flags.web.codings |= 1u << static_cast<unsigned>(coding);
             flags.web.etag = true;
         } else if (word.rfind("align=", 0) == 0) {
-            const unsigned long align = std::strtoul(word.c_str() + 6, nullptr, 10);
-            if (align == 0 || align > 4096 || (align & (align - 1)) != 0)
+            if (!parse_alignment(word.substr(6), flags.bytes.align))
                 return fail(path, word + " is no alignment: a power of two up to 4096");
-            flags.align = static_cast<std::uint32_t>(align);
         } else if (!word.empty()) {
             return fail(path, "'" + word +
                                   "' is no flag: text, declare, hidden, align=N, etag, "
@@ -281,7 +278,7 @@ bool find_files(const Settings& settings, std::vector<Found>& found) {
         return false;
     for (Found& file : found) {
         file.entry.size = file.facts.size;
-        file.entry.text = file.flags.text;
+        file.entry.text = file.flags.bytes.text;
         Names names;
         if (file.flags.declare) {
             if (!names_of(file.entry.relative, names))
@@ -592,10 +589,10 @@ bool write_object(const Settings& settings, const ObjectTarget& target, bool car
     std::uint64_t size = 0;
     std::uint32_t alignment = 1;
     for (Found& file : found) {
-        file.entry.offset = align_up(size, file.flags.align);
+        file.entry.offset = align_up(size, file.flags.bytes.align);
         file.entry.symbol = symbols[0].name;
         size = file.entry.offset + array_size(file.entry.size, file.entry.text);
-        alignment = std::max(alignment, file.flags.align);
+        alignment = std::max(alignment, file.flags.bytes.align);
         if (!file.entry.array.empty())
             symbols.push_back({file.entry.array, file.entry.offset,
                                array_size(file.entry.size, file.entry.text)});
@@ -691,7 +688,8 @@ bool write_source_with_data(const Settings& settings, std::vector<Found>& found)
                 };
             };
             if (!put(out,
-                     linkage + "VORMESTA_ALIGNED(" + std::to_string(found[i].flags.align) + ") ",
+                     linkage + "VORMESTA_ALIGNED(" + std::to_string(found[i].flags.bytes.align) +
+                         ") ",
                      source) ||
                 !put_checked_file(
                     settings, found[i],
@@ -782,7 +780,7 @@ int index_command(const std::string& library, const std::string& list, const std
         if (!names_of(words[1], names))
             return 1;
         settings.files.push_back({words[0], words[1], {}});
-        settings.files.back().flags.text = words[2] == "text";
+        settings.files.back().flags.bytes.text = words[2] == "text";
     }
     std::vector<Found> found;
     if (!find_files(settings, found) || !add_web_facts(settings, found))

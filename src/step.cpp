@@ -57,17 +57,16 @@ const char usage[] =
 
 // What a file's object holds besides its bytes.
 struct Options {
-    bool text = false;        // a NUL after the bytes, in the array's bound
-    std::uint32_t align = 16; // the bytes' alignment
-    std::string library;      // the library whose symbol the object defines
-    bool gnu_ld = false;      // the object goes to GNU ld for Windows
+    ByteLayout bytes;
+    std::string library; // the library whose symbol the object defines
+    bool gnu_ld = false; // the object goes to GNU ld for Windows
 };
 
 // Takes the options that lead `args`; false for one it does not know.
 bool take_options(std::vector<std::string>& args, Options& options) {
     while (!args.empty() && args[0].rfind("--", 0) == 0) {
         if (args[0] == "--text") {
-            options.text = true;
+            options.bytes.text = true;
             args.erase(args.begin());
             continue;
         }
@@ -83,10 +82,8 @@ bool take_options(std::vector<std::string>& args, Options& options) {
         }
         if (args[0] != "--align" || args.size() < 2)
             return fail(args[0], "is no option here");
-        const unsigned long align = std::strtoul(args[1].c_str(), nullptr, 10);
-        if (align == 0 || align > 4096 || (align & (align - 1)) != 0)
+        if (!parse_alignment(args[1], options.bytes.align))
             return fail(args[1], "is no alignment: a power of two up to 4096");
-        options.align = static_cast<std::uint32_t>(align);
         args.erase(args.begin(), args.begin() + 2);
     }
     return true;
@@ -162,7 +159,7 @@ int object_command(const Options& options, const std::string& probe, const std::
         !vormesta::array_allowed(options.library, names.array, refused))
         return fail(path, refused) ? 0 : 1;
     target.gnu_ld = options.gnu_ld;
-    const std::uint64_t size = vormesta::array_size(input.facts.size, options.text);
+    const std::uint64_t size = vormesta::array_size(input.facts.size, options.bytes.text);
     // A file of a library is reached through the library's own symbol; its array name is
     // defined too where a declaration names it.
     std::vector<vormesta::ObjectSymbol> symbols;
@@ -171,7 +168,7 @@ int object_command(const Options& options, const std::string& probe, const std::
     if (options.library.empty() || declaration)
         symbols.push_back({names.array, 0, size});
     vormesta::ObjectLayout layout;
-    if (!vormesta::lay_out_object(target, symbols, size, options.align, layout, refused))
+    if (!vormesta::lay_out_object(target, symbols, size, options.bytes.align, layout, refused))
         return fail(path, refused) ? 0 : 1;
     // The text's NUL (or an empty file's one byte) comes right after the file's bytes.
     const std::string nul(size - input.facts.size, '\0');
@@ -193,7 +190,7 @@ int declare_command(const Options& options, const std::vector<std::string>& args
         all = names_of(args[i + 1], names) && open_input(args[i], input) &&
               has_data(args[i], input) &&
               declare(args[i + 2], names, args[i + 1],
-                      vormesta::array_size(input.facts.size, options.text), input.facts.id) &&
+                      vormesta::array_size(input.facts.size, options.bytes.text), input.facts.id) &&
               all;
     }
     return all ? 0 : 1;

@@ -21,6 +21,16 @@ bool fail_because(const std::string& file, const std::string& what) {
     return fail(file, what + ": " + std::strerror(cause));
 }
 
+bool parse_alignment(const std::string& word, std::uint32_t& align) {
+    const bool digits = !word.empty() && word.size() <= 4 &&
+                        word.find_first_not_of("0123456789") == std::string::npos;
+    const unsigned long value = digits ? std::strtoul(word.c_str(), nullptr, 10) : 0;
+    if (value == 0 || value > 4096 || (value & (value - 1)) != 0)
+        return false;
+    align = static_cast<std::uint32_t>(value);
+    return true;
+}
+
 bool same_version(const platform::InputFacts& a, const platform::InputFacts& b) {
     return a.id == b.id && a.size == b.size && a.modified == b.modified && a.changed == b.changed;
 }

@@ -29,6 +29,17 @@ bool fail_because(const std::string& file, const std::string& what);
 bool same_version(const platform::InputFacts& a, const platform::InputFacts& b);
 
 // A file's header path and array name, by the tool's own rule.
+// How a file's bytes lie in what is written: a NUL after them (in the array's bound) for text,
+// and their alignment.
+struct ByteLayout {
+    bool text = false;
+    std::uint32_t align = 16;
+};
+
+// `word` as an alignment: decimal digits giving a power of two up to 4096 (the caller says
+// why not, naming where it was).
+bool parse_alignment(const std::string& word, std::uint32_t& align);
+
 struct Names {
     std::string header;
     std::string array;

@@ -542,6 +542,14 @@ CASES["step_object_array_is_an_index_function"] = Case(
     step=True, files={"lib_find.bin": b"x"}, before=[probe_object], again=False, status=1,
     stdout=b"vormesta-step: lib_find.bin: its array lib_find is a function of library lib's "
            b"index; rename the file\n")
+# An alignment is a power of two up to 4096, written in digits alone.
+CASES["step_object_align_not_a_power_of_two"] = Case(
+    ["object", "--align", "24", "probe.o", "a.bin", "a.bin", "a.o"], step=True,
+    files={"a.bin": b"a"}, again=False, status=2,
+    stdout=b"vormesta-step: 24: is no alignment: a power of two up to 4096\n")
+CASES["step_library_align_with_more_than_digits"] = Case(
+    library("align=16k"), step=True, files=SITE, again=False, status=1,
+    stdout=b"vormesta-step: -: align=16k is no alignment: a power of two up to 4096\n")
 # The per-file road's index: the library's order, types and refusals, a line for each file.
 CASES["step_index_sorted_with_types"] = Case(
     ["index", "lib", "-", "out/lib.c", "out/vormesta/lib.h", "b.css", "b.css", "text", "a.bin",
