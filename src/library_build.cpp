@@ -20,6 +20,9 @@ namespace {
 
 using namespace step;
 
+// The settings' first line: their format, which CMake's vormesta_add_library writes too.
+constexpr char settings_first_line[] = "vormesta-library 1";
+
 // How the files of one line of the settings are embedded.
 struct Flags {
     ByteLayout bytes;
@@ -111,8 +114,9 @@ bool read_settings(const std::string& path, Settings& settings) {
     if (path != "-" && !read_whole(path, settings.text))
         return false;
     const std::vector<std::string> lines = split(settings.text, '\n');
-    if (lines.empty() || lines[0] != "vormesta-library 1")
-        return fail(path, "is no library's settings (its first line is not 'vormesta-library 1')");
+    if (lines.empty() || lines[0] != settings_first_line)
+        return fail(path, std::string("is no library's settings (its first line is not '") +
+                              settings_first_line + "')");
     for (std::size_t i = 1; i < lines.size(); ++i) {
         const std::vector<std::string> words = split(lines[i], '\t');
         const std::string& key = words[0];
@@ -798,7 +802,7 @@ int index_command(const std::string& library, const std::string& list, const std
 int library_command(const std::string& path, const std::vector<std::string>& lines) {
     Settings settings;
     if (path == "-") {
-        settings.text = "vormesta-library 1\n";
+        settings.text = std::string(settings_first_line) + '\n';
         for (const std::string& line : lines)
             settings.text += line + '\n';
     }
