@@ -585,79 +585,99 @@ bool put_piece(Carried& carried, const std::string& key, std::uint64_t size, std
     return true;
 }
 
+// Where each file and form lies in the library's one object: the files each at its alignment,
+// then the forms; the library's symbol spans them all, a declared file's array its bytes.
+struct ObjectPlan {
+    std::vector<ObjectSymbol> symbols;
+    std::uint64_t size = 0;
+    std::uint32_t alignment = 1;
+};
+
+ObjectPlan plan_object(const Settings& settings, std::vector<Found>& found) {
+    ObjectPlan plan;
+    plan.symbols.push_back({library_data_symbol(settings.name), 0, 0});
+    for (Found& file : found) {
+        file.entry.offset = align_up(plan.size, file.flags.bytes.align);
+        file.entry.symbol = plan.symbols[0].name;
+        plan.size = file.entry.offset + array_size(file.entry.size, file.entry.text);
+        plan.alignment = std::max(plan.alignment, file.flags.bytes.align);
+        if (!file.entry.array.empty())
+            plan.symbols.push_back({file.entry.array, file.entry.offset,
+                                    array_size(file.entry.size, file.entry.text)});
+    }
+    for (Found& file : found)
+        for (const WebForm& form : file.web.forms) {
+            file.entry.forms.push_back(
+                {coding_name(form.coding), plan.symbols[0].name, plan.size, form.size, form.etag});
+            plan.size += form.size;
+        }
+    plan.size = std::max<std::uint64_t>(plan.size, 1);
+    plan.symbols[0].size = plan.size;
+    return plan;
+}
+
+// The files' bytes and then the forms, each where the plan put it (the object's data begins at
+// `data_at`), taken from the last object where it holds them; `at` is where the data ends.
+bool put_object_data(const Settings& settings, const std::vector<Found>& found, Carried& carried,
+                     std::uint64_t data_at, std::FILE* out, std::uint64_t& at) {
+    const std::string& object = settings.object;
+    const PutBytes copy = [&](const std::string& path, Input& input, const Seen& seen,
+                              std::uint64_t skip) {
+        return copy_input(path, input, object, out, seen, skip);
+    };
+    at = 0;
+    for (const Found& file : found) {
+        const std::uint64_t bound = array_size(file.entry.size, file.entry.text);
+        if (!put_zeros(carried, file.entry.offset - at, object, out) ||
+            !put_piece(carried, bytes_key(file), file.entry.size, data_at + file.entry.offset,
+                       object, out, [&] { return put_checked_file(settings, file, copy); }) ||
+            !put_zeros(carried, bound - file.entry.size, object, out))
+            return false;
+        at = file.entry.offset + bound;
+    }
+    for (const Found& file : found)
+        for (std::size_t i = 0; i < file.web.forms.size(); ++i) {
+            const WebForm& form = file.web.forms[i];
+            if (!put_zeros(carried, file.entry.forms[i].offset - at, object, out) ||
+                !put_piece(carried, form_key(form), form.size, data_at + file.entry.forms[i].offset,
+                           object, out,
+                           [&] { return put_checked_form(settings, file, form, copy); }))
+                return false;
+            at = file.entry.forms[i].offset + form.size;
+        }
+    return true;
+}
+
 // The object road: every file's bytes in one object, each at its alignment, behind the
 // library's symbol (and its own array, where declared).
 bool write_object(const Settings& settings, const ObjectTarget& target, bool carry,
                   std::vector<Found>& found) {
-    std::vector<ObjectSymbol> symbols{{library_data_symbol(settings.name), 0, 0}};
-    std::uint64_t size = 0;
-    std::uint32_t alignment = 1;
-    for (Found& file : found) {
-        file.entry.offset = align_up(size, file.flags.bytes.align);
-        file.entry.symbol = symbols[0].name;
-        size = file.entry.offset + array_size(file.entry.size, file.entry.text);
-        alignment = std::max(alignment, file.flags.bytes.align);
-        if (!file.entry.array.empty())
-            symbols.push_back({file.entry.array, file.entry.offset,
-                               array_size(file.entry.size, file.entry.text)});
-    }
-    // The compressed forms after all the files, reached like them.
-    for (Found& file : found)
-        for (const WebForm& form : file.web.forms) {
-            file.entry.forms.push_back(
-                {coding_name(form.coding), symbols[0].name, size, form.size, form.etag});
-            size += form.size;
-        }
-    size = std::max<std::uint64_t>(size, 1);
-    symbols[0].size = size;
+    const ObjectPlan plan = plan_object(settings, found);
     ObjectLayout layout;
     std::string refused;
     // The table too, where the object can hold it: then no compiler parses a line per file.
     const ObjectTable table = index_table(settings.name, entries_of(found));
-    if (!lay_out_object(target, symbols, size, alignment, layout, refused,
+    if (!lay_out_object(target, plan.symbols, plan.size, plan.alignment, layout, refused,
                         holds_tables(target) ? &table : nullptr))
         return fail(settings.name, refused);
     const std::string& object = settings.object;
     Carried carried;
     if (carry)
         read_pieces(settings, carried);
-    const std::uint64_t data_at = layout.before.size();
     const bool written = write_file(object, platform::FileId{}, [&](std::FILE* out) {
-        const PutBytes copy = [&](const std::string& path, Input& input, const Seen& seen,
-                                  std::uint64_t skip) {
-            return copy_input(path, input, object, out, seen, skip);
-        };
         std::uint64_t at = 0;
-        if (!put(out, layout.before, object))
+        if (!put(out, layout.before, object) ||
+            !put_object_data(settings, found, carried, layout.before.size(), out, at) ||
+            !flush_carried(carried, object, out))
             return false;
-        for (const Found& file : found) {
-            const std::uint64_t bound = array_size(file.entry.size, file.entry.text);
-            if (!put_zeros(carried, file.entry.offset - at, object, out) ||
-                !put_piece(carried, bytes_key(file), file.entry.size, data_at + file.entry.offset,
-                           object, out, [&] { return put_checked_file(settings, file, copy); }) ||
-                !put_zeros(carried, bound - file.entry.size, object, out))
-                return false;
-            at = file.entry.offset + bound;
-        }
-        for (const Found& file : found)
-            for (std::size_t i = 0; i < file.web.forms.size(); ++i) {
-                const WebForm& form = file.web.forms[i];
-                if (!put_zeros(carried, file.entry.forms[i].offset - at, object, out) ||
-                    !put_piece(carried, form_key(form), form.size,
-                               data_at + file.entry.forms[i].offset, object, out,
-                               [&] { return put_checked_form(settings, file, form, copy); }))
-                    return false;
-                at = file.entry.forms[i].offset + form.size;
-            }
         // The last object is let go before this one takes its name (Windows holds it).
         platform::InputFacts now;
-        if (!flush_carried(carried, object, out))
-            return false;
         if (carried.object.file && (!platform::facts_of_input(carried.object.file.get(), now) ||
                                     !same_version(now, carried.object.facts)))
             return fail(object, "changed while it was read");
         carried.object.file.reset();
-        return put(out, std::string(size - at, '\0'), object) && put(out, layout.after, object);
+        return put(out, std::string(plan.size - at, '\0'), object) &&
+               put(out, layout.after, object);
     });
     platform::InputFacts facts;
     return written && platform::facts_of_path(object, facts) &&
