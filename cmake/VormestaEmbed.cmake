@@ -473,6 +473,121 @@ function(_vormesta_library_folder base_dir directory folder_var prefix_var)
   set(${prefix_var} "${prefix}" PARENT_SCOPE)
 endfunction()
 
+# The settings' lines for a library's files listed by name and for its folder, with the options
+# vormesta_add_library parsed (arg_*, seen from its scope).
+function(_vormesta_library_inputs files relatives settings_var)
+  set(settings "")
+  # Files listed by name keep their declarations ("image.h" declares `image`); TEXT and ALIGN
+  # for the library, or for a file by its source property VORMESTA_TEXT or VORMESTA_ALIGN.
+  foreach(file relative IN ZIP_LISTS files relatives)
+    get_source_file_property(text "${file}" VORMESTA_TEXT)
+    get_source_file_property(align "${file}" VORMESTA_ALIGN)
+    get_source_file_property(etag "${file}" VORMESTA_ETAG)
+    get_source_file_property(codings "${file}" VORMESTA_COMPRESS)
+    if(NOT text)
+      set(text ${arg_TEXT})
+    endif()
+    if(NOT align)
+      set(align ${arg_ALIGN})
+    endif()
+    if(NOT etag)
+      set(etag ${arg_ETAG})
+    endif()
+    if(NOT codings)
+      set(codings ${arg_COMPRESS})
+    endif()
+    _vormesta_check_codings(vormesta_add_library "${codings}")
+    _vormesta_flags("${text}" "${align}" TRUE FALSE "${etag}" "${codings}" flags)
+    string(APPEND settings "file\t${file}\t${relative}\t${flags}\n")
+  endforeach()
+  # A folder is walked by the step at every build: its files' names never pass through CMake.
+  if(arg_DIRECTORY)
+    _vormesta_library_folder("${arg_BASE_DIR}" "${arg_DIRECTORY}" folder prefix)
+    _vormesta_flags("${arg_TEXT}" "${arg_ALIGN}" "${arg_DECLARE}" "${arg_HIDDEN}" "${arg_ETAG}"
+                    "${arg_COMPRESS}" flags)
+    string(APPEND settings "folder\t${folder}\t${prefix}\t${flags}\n")
+    # A build folder inside the folder (cmake -B site/build) holds what the build makes, the
+    # library's own outputs among them: the walk leaves it out.
+    _vormesta_below("${folder}" "${CMAKE_BINARY_DIR}" build_inside)
+    if(build_inside)
+      message(STATUS "vormesta: library ${name} leaves out the build folder ${build_inside}/ "
+                     "inside ${folder}")
+      string(APPEND settings "skip\t${CMAKE_BINARY_DIR}\n")
+    endif()
+    foreach(pattern IN LISTS arg_PATTERNS)
+      string(APPEND settings "pattern\t${pattern}\n")
+    endforeach()
+    foreach(pattern IN LISTS arg_EXCLUDE)
+      string(APPEND settings "exclude\t${pattern}\n")
+    endforeach()
+  endif()
+  set(${settings_var} "${settings}" PARENT_SCOPE)
+endfunction()
+
+# The targets of library `name`: the step that runs at every build, and the library programs
+# link (its object and compiled index, or the index with the bytes compiled from C).
+function(_vormesta_library_targets name)
+  cmake_parse_arguments(PARSE_ARGV 1 arg "" "ROAD;LANGUAGE;ROOT;OBJECT;SOURCE;HEADER;DECLARATIONS"
+                        "HEADERS;FILES;STEP;STEP_DEPENDS")
+  set(road "${arg_ROAD}")
+  set(language "${arg_LANGUAGE}")
+  set(root "${arg_ROOT}")
+  set(object "${arg_OBJECT}")
+  set(source "${arg_SOURCE}")
+  set(header "${arg_HEADER}")
+  set(declarations "${arg_DECLARATIONS}")
+  set(headers "${arg_HEADERS}")
+  set(files "${arg_FILES}")
+  set(step "${arg_STEP}")
+  set(step_depends "${arg_STEP_DEPENDS}")
+  # Runs at every build: a walk and a look at the record, and outputs written again only when
+  # what they are made of changed (so that nothing after it rebuilds for nothing). Listed files'
+  # declarations are outputs too, so that Ninja looks at them again after the step and compiles
+  # their callers in the same build when a size changed.
+  set(outputs "${source}" "${header}" "${declarations}/vormesta/files.hpp")
+  foreach(declared IN LISTS headers)
+    list(APPEND outputs "${declarations}/${declared}")
+  endforeach()
+  if(road STREQUAL "object")
+    list(APPEND outputs "${object}")
+  endif()
+  # On the terminal as it runs (Ninja's console pool), so that a long compression's progress is
+  # seen while it lasts rather than when it ends.
+  add_custom_target(${name}_vormesta
+                    COMMAND ${step} library "${root}/settings"
+                    BYPRODUCTS ${outputs}
+                    DEPENDS ${files} ${step_depends}
+                    COMMENT "vormesta: library ${name}" USES_TERMINAL VERBATIM)
+  if(road STREQUAL "object")
+    # The object reaches each program as it is, with no copy into an archive; its symbols are
+    # hidden, so a shared library that links it exports none. The index is compiled: it holds
+    # paths and sizes, never the bytes.
+    add_library(${name}_index STATIC "${source}")
+    add_library(${name} INTERFACE)
+    add_dependencies(${name} ${name}_vormesta)
+    target_link_libraries(${name} INTERFACE "${object}" ${name}_index)
+    set(compiled ${name}_index)
+  else()
+    add_library(${name} STATIC "${source}")
+    set(compiled ${name})
+  endif()
+  add_dependencies(${compiled} ${name}_vormesta)
+  # A shared library may link it.
+  set_target_properties(${compiled} PROPERTIES POSITION_INDEPENDENT_CODE ON)
+  target_include_directories(${compiled} PRIVATE "${declarations}")
+  # The same index whatever the build folder.
+  if(CMAKE_${language}_COMPILER_FRONTEND_VARIANT STREQUAL "MSVC")
+    if(CMAKE_${language}_COMPILER_ID STREQUAL "Clang")
+      target_compile_options(${compiled} PRIVATE "/clang:-ffile-prefix-map=${CMAKE_BINARY_DIR}=.")
+    endif()
+  elseif(CMAKE_${language}_COMPILER_ID MATCHES "GNU|Clang")
+    target_compile_options(${compiled} PRIVATE "-ffile-prefix-map=${CMAKE_BINARY_DIR}=.")
+  endif()
+  _vormesta_add_include_folder(${name} INTERFACE "${declarations}")
+  get_property(http GLOBAL PROPERTY VORMESTA_INCLUDE_DIR)
+  _vormesta_add_include_folder(${name} INTERFACE "${http}")
+endfunction()
+
 function(vormesta_add_library name)
   cmake_parse_arguments(PARSE_ARGV 1 arg "STATIC;OBJECT;TEXT;HIDDEN;DECLARE;ETAG"
                         "BASE_DIR;ALIGN;DIRECTORY" "PATTERNS;EXCLUDE;COMPRESS")
@@ -523,97 +638,13 @@ function(vormesta_add_library name)
       string(APPEND settings "linker\tgnu-ld\n")
     endif()
   endif()
-  # Files listed by name keep their declarations ("image.h" declares `image`); TEXT and ALIGN
-  # for the library, or for a file by its source property VORMESTA_TEXT or VORMESTA_ALIGN.
-  foreach(file relative IN ZIP_LISTS files relatives)
-    get_source_file_property(text "${file}" VORMESTA_TEXT)
-    get_source_file_property(align "${file}" VORMESTA_ALIGN)
-    get_source_file_property(etag "${file}" VORMESTA_ETAG)
-    get_source_file_property(codings "${file}" VORMESTA_COMPRESS)
-    if(NOT text)
-      set(text ${arg_TEXT})
-    endif()
-    if(NOT align)
-      set(align ${arg_ALIGN})
-    endif()
-    if(NOT etag)
-      set(etag ${arg_ETAG})
-    endif()
-    if(NOT codings)
-      set(codings ${arg_COMPRESS})
-    endif()
-    _vormesta_check_codings(vormesta_add_library "${codings}")
-    _vormesta_flags("${text}" "${align}" TRUE FALSE "${etag}" "${codings}" flags)
-    string(APPEND settings "file\t${file}\t${relative}\t${flags}\n")
-  endforeach()
-  # A folder is walked by the step at every build: its files' names never pass through CMake.
-  if(arg_DIRECTORY)
-    _vormesta_library_folder("${arg_BASE_DIR}" "${arg_DIRECTORY}" folder prefix)
-    _vormesta_flags("${arg_TEXT}" "${arg_ALIGN}" "${arg_DECLARE}" "${arg_HIDDEN}" "${arg_ETAG}"
-                    "${arg_COMPRESS}" flags)
-    string(APPEND settings "folder\t${folder}\t${prefix}\t${flags}\n")
-    # A build folder inside the folder (cmake -B site/build) holds what the build makes, the
-    # library's own outputs among them: the walk leaves it out.
-    _vormesta_below("${folder}" "${CMAKE_BINARY_DIR}" build_inside)
-    if(build_inside)
-      message(STATUS "vormesta: library ${name} leaves out the build folder ${build_inside}/ "
-                     "inside ${folder}")
-      string(APPEND settings "skip\t${CMAKE_BINARY_DIR}\n")
-    endif()
-    foreach(pattern IN LISTS arg_PATTERNS)
-      string(APPEND settings "pattern\t${pattern}\n")
-    endforeach()
-    foreach(pattern IN LISTS arg_EXCLUDE)
-      string(APPEND settings "exclude\t${pattern}\n")
-    endforeach()
-  endif()
+  _vormesta_library_inputs("${files}" "${relatives}" inputs)
+  string(APPEND settings "${inputs}")
   _vormesta_write_if_changed("${root}/settings" "${settings}")
   file(MAKE_DIRECTORY "${declarations}/vormesta" "${root}/index")
 
-  # Runs at every build: a walk and a look at the record, and outputs written again only when
-  # what they are made of changed (so that nothing after it rebuilds for nothing). Listed files'
-  # declarations are outputs too, so that Ninja looks at them again after the step and compiles
-  # their callers in the same build when a size changed.
-  set(outputs "${source}" "${header}" "${declarations}/vormesta/files.hpp")
-  foreach(declared IN LISTS headers)
-    list(APPEND outputs "${declarations}/${declared}")
-  endforeach()
-  if(road STREQUAL "object")
-    list(APPEND outputs "${object}")
-  endif()
-  # On the terminal as it runs (Ninja's console pool), so that a long compression's progress is
-  # seen while it lasts rather than when it ends.
-  add_custom_target(${name}_vormesta
-                    COMMAND ${step} library "${root}/settings"
-                    BYPRODUCTS ${outputs}
-                    DEPENDS ${files} ${step_depends}
-                    COMMENT "vormesta: library ${name}" USES_TERMINAL VERBATIM)
-  if(road STREQUAL "object")
-    # The object reaches each program as it is, with no copy into an archive; its symbols are
-    # hidden, so a shared library that links it exports none. The index is compiled: it holds
-    # paths and sizes, never the bytes.
-    add_library(${name}_index STATIC "${source}")
-    add_library(${name} INTERFACE)
-    add_dependencies(${name} ${name}_vormesta)
-    target_link_libraries(${name} INTERFACE "${object}" ${name}_index)
-    set(compiled ${name}_index)
-  else()
-    add_library(${name} STATIC "${source}")
-    set(compiled ${name})
-  endif()
-  add_dependencies(${compiled} ${name}_vormesta)
-  # A shared library may link it.
-  set_target_properties(${compiled} PROPERTIES POSITION_INDEPENDENT_CODE ON)
-  target_include_directories(${compiled} PRIVATE "${declarations}")
-  # The same index whatever the build folder.
-  if(CMAKE_${language}_COMPILER_FRONTEND_VARIANT STREQUAL "MSVC")
-    if(CMAKE_${language}_COMPILER_ID STREQUAL "Clang")
-      target_compile_options(${compiled} PRIVATE "/clang:-ffile-prefix-map=${CMAKE_BINARY_DIR}=.")
-    endif()
-  elseif(CMAKE_${language}_COMPILER_ID MATCHES "GNU|Clang")
-    target_compile_options(${compiled} PRIVATE "-ffile-prefix-map=${CMAKE_BINARY_DIR}=.")
-  endif()
-  _vormesta_add_include_folder(${name} INTERFACE "${declarations}")
-  get_property(http GLOBAL PROPERTY VORMESTA_INCLUDE_DIR)
-  _vormesta_add_include_folder(${name} INTERFACE "${http}")
+  _vormesta_library_targets(${name} ROAD ${road} LANGUAGE ${language} ROOT "${root}"
+                            OBJECT "${object}" SOURCE "${source}" HEADER "${header}"
+                            DECLARATIONS "${declarations}" HEADERS ${headers} FILES ${files}
+                            STEP ${step} STEP_DEPENDS ${step_depends})
 endfunction()
