@@ -146,6 +146,51 @@ endfunction()
 
 # Where the headers reach: -iquote, for the C and C++ sources, keeps them from hiding system
 # headers where the compiler has it; other compilers get an ordinary include folder.
+# Where `target` is installed (its archive in the install's manifest), `object` joins that
+# archive: the copy is paid by the install, not by every build. The check runs last in the
+# install (deferred to the top folder's end), after every rule that may install the target.
+function(_vormesta_install_with_object target object)
+  if(CMAKE_C_COMPILER_FRONTEND_VARIANT STREQUAL "MSVC" OR
+     CMAKE_CXX_COMPILER_FRONTEND_VARIANT STREQUAL "MSVC" OR MSVC)
+    set(add "\"${CMAKE_AR}\" /nologo \"/OUT:\${archive}\" \"\${archive}\" \"${object}\"")
+  else()
+    set(add "\"${CMAKE_AR}\" rs \"\${archive}\" \"${object}\"")
+  endif()
+  _vormesta_when_installed(${target} "
+    message(STATUS \"Adding: ${object} to \${archive}\")
+    execute_process(COMMAND ${add} RESULT_VARIABLE failed)
+    if(failed)
+      message(FATAL_ERROR \"vormesta: ${object} could not be added to \${archive}\")
+    endif()")
+endfunction()
+
+# Where `target` is installed, the headers of its library (`declarations`: vormesta/<name>.h,
+# files.hpp and the declared files' headers) go to the install's include folder.
+function(_vormesta_install_with_headers target declarations)
+  include(GNUInstallDirs)
+  _vormesta_when_installed(${target} "
+    file(INSTALL DESTINATION \"\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_INCLUDEDIR}\"
+         TYPE DIRECTORY FILES \"${declarations}/\")")
+endfunction()
+
+# Runs `code` at install time where `target`'s file is among those installed.
+function(_vormesta_when_installed target code)
+  set(all "")
+  if(CMAKE_VERSION VERSION_GREATER_EQUAL 3.21)
+    set(all ALL_COMPONENTS)
+  endif()
+  cmake_language(EVAL CODE "
+    cmake_language(DEFER DIRECTORY \"${CMAKE_SOURCE_DIR}\" CALL install CODE [==[
+      foreach(installed IN LISTS CMAKE_INSTALL_MANIFEST_FILES)
+        get_filename_component(installed_name \"\${installed}\" NAME)
+        if(installed_name STREQUAL \"$<TARGET_FILE_NAME:${target}>\")
+          set(archive \"\$ENV{DESTDIR}\${installed}\")
+          ${code}
+          break()
+        endif()
+      endforeach()]==] ${all})")
+endfunction()
+
 function(_vormesta_add_include_folder target scope root)
   set(quote_only TRUE)
   foreach(lang C CXX)
@@ -154,10 +199,12 @@ function(_vormesta_add_include_folder target scope root)
       set(quote_only FALSE)
     endif()
   endforeach()
+  # Of this build alone: an install names no build folder.
   if(quote_only)
-    target_compile_options(${target} ${scope} "$<$<COMPILE_LANGUAGE:C,CXX>:-iquote${root}>")
+    target_compile_options(${target} ${scope}
+                           "$<BUILD_INTERFACE:$<$<COMPILE_LANGUAGE:C,CXX>:-iquote${root}>>")
   else()
-    target_include_directories(${target} ${scope} "${root}")
+    target_include_directories(${target} ${scope} "$<BUILD_INTERFACE:${root}>")
   endif()
 endfunction()
 
@@ -558,19 +605,20 @@ function(_vormesta_library_targets name)
                     BYPRODUCTS ${outputs}
                     DEPENDS ${files} ${step_depends}
                     COMMENT "vormesta: library ${name}" USES_TERMINAL VERBATIM)
+  # The index is compiled: it holds paths and sizes, never the bytes.
+  add_library(${name} STATIC "${source}")
+  set(compiled ${name})
   if(road STREQUAL "object")
-    # The object reaches each program as it is, with no copy into an archive; its symbols are
-    # hidden, so a shared library that links it exports none. The index is compiled: it holds
-    # paths and sizes, never the bytes.
-    add_library(${name}_index STATIC "${source}")
-    add_library(${name} INTERFACE)
-    add_dependencies(${name} ${name}_vormesta)
-    target_link_libraries(${name} INTERFACE "${object}" ${name}_index)
-    set(compiled ${name}_index)
-  else()
-    add_library(${name} STATIC "${source}")
-    set(compiled ${name})
+    # The object reaches each program of this build as it is, with no copy into an archive; its
+    # symbols are hidden, so a shared library that links it exports none. Installed, the
+    # library's archive takes it in.
+    target_link_libraries(${name} INTERFACE "$<BUILD_INTERFACE:${object}>")
+    _vormesta_install_with_object(${name} "${object}")
   endif()
+  # Installed, a library's headers go beside the project's own.
+  include(GNUInstallDirs)
+  target_include_directories(${name} INTERFACE "$<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}>")
+  _vormesta_install_with_headers(${name} "${declarations}")
   add_dependencies(${compiled} ${name}_vormesta)
   # A shared library may link it.
   set_target_properties(${compiled} PROPERTIES POSITION_INDEPENDENT_CODE ON)

@@ -1,0 +1,2 @@
+#include <stddef.h>
+size_t ui_stylesheet_size(void);
