@@ -144,37 +144,29 @@ function(_vormesta_check_exists caller source file)
   endif()
 endfunction()
 
-# Where the headers reach: -iquote, for the C and C++ sources, keeps them from hiding system
-# headers where the compiler has it; other compilers get an ordinary include folder.
-# Where `target` is installed (its archive in the install's manifest), `object` joins that
-# archive: the copy is paid by the install, not by every build. The check runs last in the
-# install (deferred to the top folder's end), after every rule that may install the target.
-function(_vormesta_install_with_object target object)
-  if(CMAKE_C_COMPILER_FRONTEND_VARIANT STREQUAL "MSVC" OR
-     CMAKE_CXX_COMPILER_FRONTEND_VARIANT STREQUAL "MSVC" OR MSVC)
-    set(add "\"${CMAKE_AR}\" /nologo \"/OUT:\${archive}\" \"\${archive}\" \"${object}\"")
-  else()
-    set(add "\"${CMAKE_AR}\" rs \"\${archive}\" \"${object}\"")
-  endif()
-  _vormesta_when_installed(${target} "
-    message(STATUS \"Adding: ${object} to \${archive}\")
-    execute_process(COMMAND ${add} RESULT_VARIABLE failed)
-    if(failed)
-      message(FATAL_ERROR \"vormesta: ${object} could not be added to \${archive}\")
-    endif()")
-endfunction()
-
-# Where `target` is installed, the headers of its library (`declarations`: vormesta/<name>.h,
-# files.hpp and the declared files' headers) go to the install's include folder.
-function(_vormesta_install_with_headers target declarations)
+# Where `target` is installed (its archive among the files the install wrote), the headers of
+# its library (`declarations`: vormesta/<name>.h, files.hpp and declared files' headers) go to
+# the install's include folder, and its `object`, where it has one, joins that archive: the copy
+# is paid by the install, not by every build. The rule runs last in the install (deferred to the
+# top folder's end), after every rule that may install the target.
+function(_vormesta_install_with_library target declarations object)
   include(GNUInstallDirs)
-  _vormesta_when_installed(${target} "
-    file(INSTALL DESTINATION \"\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_INCLUDEDIR}\"
-         TYPE DIRECTORY FILES \"${declarations}/\")")
-endfunction()
-
-# Runs `code` at install time where `target`'s file is among those installed.
-function(_vormesta_when_installed target code)
+  set(code "file(INSTALL DESTINATION \"\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_INCLUDEDIR}\"
+                 TYPE DIRECTORY FILES \"${declarations}/\")")
+  if(object)
+    if(CMAKE_C_COMPILER_FRONTEND_VARIANT STREQUAL "MSVC" OR
+       CMAKE_CXX_COMPILER_FRONTEND_VARIANT STREQUAL "MSVC" OR MSVC)
+      set(add "\"${CMAKE_AR}\" /nologo \"/OUT:\${archive}\" \"\${archive}\" \"${object}\"")
+    else()
+      set(add "\"${CMAKE_AR}\" rs \"\${archive}\" \"${object}\"")
+    endif()
+    string(APPEND code "
+          message(STATUS \"Adding: ${object} to \${archive}\")
+          execute_process(COMMAND ${add} RESULT_VARIABLE failed)
+          if(failed)
+            message(FATAL_ERROR \"vormesta: ${object} could not be added to \${archive}\")
+          endif()")
+  endif()
   set(all "")
   if(CMAKE_VERSION VERSION_GREATER_EQUAL 3.21)
     set(all ALL_COMPONENTS)
@@ -191,6 +183,8 @@ function(_vormesta_when_installed target code)
       endforeach()]==] ${all})")
 endfunction()
 
+# Where the headers reach: -iquote, for the C and C++ sources, keeps them from hiding system
+# headers where the compiler has it; other compilers get an ordinary include folder.
 function(_vormesta_add_include_folder target scope root)
   set(quote_only TRUE)
   foreach(lang C CXX)
@@ -607,29 +601,29 @@ function(_vormesta_library_targets name)
                     COMMENT "vormesta: library ${name}" USES_TERMINAL VERBATIM)
   # The index is compiled: it holds paths and sizes, never the bytes.
   add_library(${name} STATIC "${source}")
-  set(compiled ${name})
+  set(installed_object "")
   if(road STREQUAL "object")
     # The object reaches each program of this build as it is, with no copy into an archive; its
     # symbols are hidden, so a shared library that links it exports none. Installed, the
     # library's archive takes it in.
     target_link_libraries(${name} INTERFACE "$<BUILD_INTERFACE:${object}>")
-    _vormesta_install_with_object(${name} "${object}")
+    set(installed_object "${object}")
   endif()
   # Installed, a library's headers go beside the project's own.
   include(GNUInstallDirs)
   target_include_directories(${name} INTERFACE "$<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}>")
-  _vormesta_install_with_headers(${name} "${declarations}")
-  add_dependencies(${compiled} ${name}_vormesta)
+  _vormesta_install_with_library(${name} "${declarations}" "${installed_object}")
+  add_dependencies(${name} ${name}_vormesta)
   # A shared library may link it.
-  set_target_properties(${compiled} PROPERTIES POSITION_INDEPENDENT_CODE ON)
-  target_include_directories(${compiled} PRIVATE "${declarations}")
+  set_target_properties(${name} PROPERTIES POSITION_INDEPENDENT_CODE ON)
+  target_include_directories(${name} PRIVATE "${declarations}")
   # The same index whatever the build folder.
   if(CMAKE_${language}_COMPILER_FRONTEND_VARIANT STREQUAL "MSVC")
     if(CMAKE_${language}_COMPILER_ID STREQUAL "Clang")
-      target_compile_options(${compiled} PRIVATE "/clang:-ffile-prefix-map=${CMAKE_BINARY_DIR}=.")
+      target_compile_options(${name} PRIVATE "/clang:-ffile-prefix-map=${CMAKE_BINARY_DIR}=.")
     endif()
   elseif(CMAKE_${language}_COMPILER_ID MATCHES "GNU|Clang")
-    target_compile_options(${compiled} PRIVATE "-ffile-prefix-map=${CMAKE_BINARY_DIR}=.")
+    target_compile_options(${name} PRIVATE "-ffile-prefix-map=${CMAKE_BINARY_DIR}=.")
   endif()
   _vormesta_add_include_folder(${name} INTERFACE "${declarations}")
   get_property(http GLOBAL PROPERTY VORMESTA_INCLUDE_DIR)
