@@ -36,6 +36,11 @@ bool coff_address_relocation(const ObjectTarget& t, AddressRelocation& relocatio
 
 namespace {
 
+// An address's size: 8 bytes on 64-bit machines, 4 on the others.
+std::uint32_t address_size(const ObjectTarget& t) {
+    return t.machine == coff_amd64 || t.machine == coff_arm64 ? 8 : 4;
+}
+
 // The table's words, and a relocation for each address among them against the section symbol
 // it is from (the addend in the word); past 65,535 relocations the first one holds their
 // number. Gives the relocations' count.
@@ -44,7 +49,7 @@ std::uint64_t lay_out_coff_table(const ObjectTarget& t, const ObjectTable& table
                                  std::string& words, std::string& relocations) {
     AddressRelocation relocation;
     coff_address_relocation(t, relocation);
-    const std::uint64_t word = t.machine == coff_amd64 || t.machine == coff_arm64 ? 8 : 4;
+    const std::uint32_t word = address_size(t);
     std::uint64_t count = 0;
     for (const ObjectWord& to : table.words)
         count += to.to != ObjectWord::To::number;
@@ -167,8 +172,7 @@ bool lay_out_coff(const ObjectTarget& t, const std::vector<ObjectSymbol>& symbol
     if (!directive.empty())
         put_section(head, ".drectve", directive.size(), directive_at,
                     image_scn_lnk_info | image_scn_lnk_remove | align_flag(1));
-    const auto word =
-        static_cast<std::uint32_t>(t.machine == coff_amd64 || t.machine == coff_arm64 ? 8 : 4);
+    const std::uint32_t word = address_size(t);
     if (table)
         put_section(head, ".rdata$v", table_data.size(), table_at,
                     image_scn_cnt_initialized_data | image_scn_mem_read | align_flag(word),
