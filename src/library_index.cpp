@@ -258,11 +258,32 @@ namespace {
 // The declarations every library's header shares, once in a program's translation unit: the
 // file and form structs, in one layout every library made by this vormesta has, and the choice
 // of a form for a request.
-const char shared_declarations[] =
+constexpr char shared_declarations[] =
 #include "shared.h.inc"
     ;
 
+// The number after `line` in `text`; -1 where it is not there.
+constexpr int number_after(std::string_view text, std::string_view line) {
+    const std::size_t at = text.find(line);
+    if (at == std::string_view::npos)
+        return -1;
+    int number = 0;
+    for (std::size_t i = at + line.size(); i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i)
+        number = number * 10 + (text[i] - '0');
+    return number;
+}
+
+// The layout is stated once, where the declarations define it; their check of a second
+// library's layout must name the same number.
+constexpr std::string_view shared_text(shared_declarations, sizeof shared_declarations - 1);
+constexpr int stated_layout = number_after(shared_text, "#define VORMESTA_LAYOUT ");
+static_assert(stated_layout > 0 &&
+                  number_after(shared_text, "#elif VORMESTA_LAYOUT != ") == stated_layout,
+              "index/shared.h defines one layout and checks another");
+
 } // namespace
+
+const int index_layout = stated_layout;
 
 std::string index_header(const std::string& library) {
     const std::string id = library_identifier(library);

@@ -34,8 +34,9 @@ struct IndexEntry {
     std::vector<IndexForm> forms; // smallest first, each smaller than the bytes
 };
 
-// The layout of `struct vormesta_file` the headers give: a program refuses libraries of two.
-constexpr int index_layout = 2;
+// The layout of `struct vormesta_file` the headers give, as index/shared.h states it: a program
+// refuses libraries of two.
+extern const int index_layout;
 
 // The C identifier of a library's functions (`<id>_find`), from its name.
 std::string library_identifier(const std::string& library);
