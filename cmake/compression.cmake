@@ -32,12 +32,31 @@ function(_vormesta_link_compression target coding definition header)
   set_property(GLOBAL APPEND PROPERTY VORMESTA_STEP_CODINGS ${coding})
 endfunction()
 
+# zlib as CMake finds it, its static library first.
+function(_vormesta_link_zlib target)
+  set(ZLIB_USE_STATIC_LIBS ON)
+  find_package(ZLIB QUIET)
+  if(NOT ZLIB_FOUND)
+    message(NOTICE "vormesta: no zlib here: vormesta-step writes no gzip")
+    return()
+  endif()
+  target_link_libraries(${target} PRIVATE ZLIB::ZLIB)
+  target_compile_definitions(${target} PRIVATE VORMESTA_HAS_ZLIB)
+  set_property(GLOBAL APPEND PROPERTY VORMESTA_STEP_CODINGS gzip)
+endfunction()
+
 function(vormesta_compression target)
   if(NOT VORMESTA_COMPRESSION)
     return()
   endif()
-  _vormesta_link_compression(${target} gzip VORMESTA_HAS_ZLIB zlib.h z)
-  # The encoder before the common part it uses, for a static link.
+  if(CMAKE_VERSION VERSION_LESS 3.24) # whose FindZLIB takes the shared library first
+    _vormesta_link_compression(${target} gzip VORMESTA_HAS_ZLIB zlib.h z)
+  else()
+    _vormesta_link_zlib(${target})
+  endif()
+  # brotli and zstd by their archives' names: pkg-config's imported targets link the shared
+  # libraries, and the MinGW-w64 prefix .ci/mingw-codings fills has no .pc files. The encoder
+  # before the common part it uses, for a static link.
   _vormesta_link_compression(${target} br VORMESTA_HAS_BROTLI brotli/encode.h brotlienc
                              brotlicommon)
   _vormesta_link_compression(${target} zstd VORMESTA_HAS_ZSTD zstd.h zstd)
