@@ -27,6 +27,11 @@
 # can be written like the compiler's (VORMESTA_LIBRARY_ROAD=header), the step writes the bytes as
 # a C source instead.
 #
+# LIVE (or VORMESTA_LIVE, for every library; a generator expression such as $<CONFIG:Debug> picks
+# configurations) makes the library read its folders and files at run time, by the step's own
+# walk, while developing: an edit is seen at the next call. The files are embedded all the same,
+# and serve where the folders are gone. Built without it, the library holds nothing of it.
+#
 # Each file's index entry gives its media type. ETAG adds a strong validator of its bytes;
 # COMPRESS gzip, br or zstd adds compressed forms, made at build time, each kept where it is
 # smaller than the bytes (and a validator for each). A file's source properties VORMESTA_ETAG and
@@ -568,7 +573,8 @@ endfunction()
 # The targets of library `name`: the step that runs at every build, and the library programs
 # link (its object and compiled index, or the index with the bytes compiled from C).
 function(_vormesta_library_targets name)
-  cmake_parse_arguments(PARSE_ARGV 1 arg "" "ROAD;LANGUAGE;ROOT;OBJECT;SOURCE;HEADER;DECLARATIONS"
+  cmake_parse_arguments(PARSE_ARGV 1 arg ""
+                        "ROAD;LANGUAGE;ROOT;OBJECT;SOURCE;HEADER;DECLARATIONS;LIVE"
                         "HEADERS;FILES;STEP;STEP_DEPENDS")
   set(road "${arg_ROAD}")
   set(language "${arg_LANGUAGE}")
@@ -628,10 +634,24 @@ function(_vormesta_library_targets name)
   _vormesta_add_include_folder(${name} INTERFACE "${declarations}")
   get_property(http GLOBAL PROPERTY VORMESTA_INCLUDE_DIR)
   _vormesta_add_include_folder(${name} INTERFACE "${http}")
+  if(arg_LIVE)
+    # The index reads the folders where VORMESTA_LIVE is defined, and holds nothing of it
+    # elsewhere; its lock is the threads library's (no C++ runtime).
+    target_compile_definitions(${name} PRIVATE "$<$<BOOL:${arg_LIVE}>:VORMESTA_LIVE>")
+    if(NOT WIN32)
+      find_package(Threads REQUIRED)
+      target_link_libraries(${name} PRIVATE "$<BUILD_INTERFACE:Threads::Threads>")
+    endif()
+    get_property(live GLOBAL PROPERTY VORMESTA_LIVE_LIBRARIES)
+    if(NOT live)
+      cmake_language(DEFER DIRECTORY "${CMAKE_SOURCE_DIR}" CALL _vormesta_say_live)
+    endif()
+    set_property(GLOBAL APPEND PROPERTY VORMESTA_LIVE_LIBRARIES ${name})
+  endif()
 endfunction()
 
 function(vormesta_add_library name)
-  cmake_parse_arguments(PARSE_ARGV 1 arg "STATIC;OBJECT;TEXT;HIDDEN;DECLARE;ETAG"
+  cmake_parse_arguments(PARSE_ARGV 1 arg "STATIC;OBJECT;TEXT;HIDDEN;DECLARE;ETAG;LIVE"
                         "BASE_DIR;ALIGN;DIRECTORY" "PATTERNS;EXCLUDE;COMPRESS")
   _vormesta_check_codings(vormesta_add_library "${arg_COMPRESS}")
   if(TARGET ${name})
@@ -682,11 +702,29 @@ function(vormesta_add_library name)
   endif()
   _vormesta_library_inputs("${files}" "${relatives}" inputs)
   string(APPEND settings "${inputs}")
+  # Live: LIVE, or VORMESTA_LIVE for every library (a generator expression such as
+  # $<CONFIG:Debug> picks the configurations).
+  set(live "")
+  if(arg_LIVE)
+    set(live 1)
+  elseif(VORMESTA_LIVE)
+    set(live "${VORMESTA_LIVE}")
+  endif()
+  if(live)
+    string(APPEND settings "live\n")
+  endif()
   _vormesta_write_if_changed("${root}/settings" "${settings}")
   file(MAKE_DIRECTORY "${declarations}/vormesta" "${root}/index")
 
   _vormesta_library_targets(${name} ROAD ${road} LANGUAGE ${language} ROOT "${root}"
                             OBJECT "${object}" SOURCE "${source}" HEADER "${header}"
                             DECLARATIONS "${declarations}" HEADERS ${headers} FILES ${files}
-                            STEP ${step} STEP_DEPENDS ${step_depends})
+                            STEP ${step} STEP_DEPENDS ${step_depends} LIVE "${live}")
+endfunction()
+
+# Says once, at the end of configuring, which libraries read their folders at run time.
+function(_vormesta_say_live)
+  get_property(names GLOBAL PROPERTY VORMESTA_LIVE_LIBRARIES)
+  list(JOIN names ", " names)
+  message(STATUS "vormesta: live libraries, read from their folders at run time: ${names}")
 endfunction()

@@ -55,6 +55,7 @@ struct Settings {
     std::string declarations;
     std::string record;
     bool gnu_ld = false; // the objects go to GNU ld for Windows
+    bool live = false;   // a build may read the folders at run time (VORMESTA_LIVE)
     std::vector<Listed> files;
     std::vector<Folder> folders;
     std::vector<std::string> skipped;           // folders a walk leaves out: the build's own
@@ -137,6 +138,8 @@ bool read_settings(const std::string& path, Settings& settings) {
             settings.premade[words[1]] = words[2];
         } else if (key == "skip" && words.size() == 2) {
             settings.skipped.push_back(words[1]);
+        } else if (key == "live" && words.size() == 1) {
+            settings.live = true;
         } else if (key == "linker" && words.size() == 2 && words[1] == "gnu-ld") {
             settings.gnu_ld = true;
         } else if (key == "file" && words.size() == 4) {
@@ -176,7 +179,7 @@ bool named_exactly(const Folder& folder, const platform::FolderEntry& entry,
                    const std::string& relative) {
     return entry.kind != platform::FolderEntry::Kind::folder &&
            std::any_of(folder.patterns.begin(), folder.patterns.end(), [&](const std::string& p) {
-               return p.find_first_of("*?[\\") == std::string::npos && pattern_matches(p, relative);
+               return plain_pattern(p) && pattern_matches(p, relative);
            });
 }
 
@@ -245,6 +248,20 @@ bool walk(const Folder& folder, const std::string& root, const std::vector<std::
     return all;
 }
 
+// The build's folders inside the folder `root` (resolved), by their paths below it: they hold
+// what the build makes, this step's outputs among them, never the library's.
+std::vector<std::string> skipped_below(const Settings& settings, const std::string& root) {
+    std::vector<std::string> skipped;
+    for (const std::string& path : settings.skipped) {
+        std::string resolved;
+        if (platform::resolve_path(path, resolved) && inside(resolved, root)) {
+            std::replace(resolved.begin(), resolved.end(), '\\', '/');
+            skipped.push_back(resolved.substr(root.size() + (root.back() == '/' ? 0 : 1)));
+        }
+    }
+    return skipped;
+}
+
 // Every file of the library, sorted, with its array name where it is declared.
 bool find_files(const Settings& settings, std::vector<Found>& found) {
     bool all = true;
@@ -266,17 +283,7 @@ bool find_files(const Settings& settings, std::vector<Found>& found) {
             all = fail(folder.path, std::string("is no folder: ") + std::strerror(errno));
             continue;
         }
-        // A build folder inside the folder holds what the build makes, this step's outputs
-        // among them: never the library's.
-        std::vector<std::string> skipped;
-        for (const std::string& path : settings.skipped) {
-            std::string resolved;
-            if (platform::resolve_path(path, resolved) && inside(resolved, root)) {
-                std::replace(resolved.begin(), resolved.end(), '\\', '/');
-                skipped.push_back(resolved.substr(root.size() + (root.back() == '/' ? 0 : 1)));
-            }
-        }
-        all = walk(folder, root, skipped, folder.path, "", found) && all;
+        all = walk(folder, root, skipped_below(settings, root), folder.path, "", found) && all;
     }
     if (!all)
         return false;
@@ -322,13 +329,36 @@ std::string version_line(const platform::InputFacts& facts) {
 
 // What the outputs are made of: the step's own text, the settings, the target, and each file's
 // path, size and times.
+// What a live build reads at run time: the folders and files the settings name.
+LiveLibrary live_library(const Settings& settings) {
+    LiveLibrary live;
+    for (const Folder& folder : settings.folders) {
+        std::string root;
+        live.folders.push_back({folder.path, folder.prefix, folder.flags.hidden,
+                                folder.flags.web.etag, folder.patterns, folder.excludes,
+                                platform::resolve_path(folder.path, root)
+                                    ? skipped_below(settings, root)
+                                    : std::vector<std::string>{}});
+    }
+    for (const Listed& file : settings.files)
+        live.listed.push_back({file.path, file.relative, file.flags.web.etag});
+    return live;
+}
+
+// The index's source, with what a live build adds around it where the settings ask for that.
+std::string with_live(const Settings& settings, const std::string& source) {
+    return settings.live ? live_source_start(settings.name) + source +
+                               live_source_end(settings.name, live_library(settings))
+                         : source;
+}
+
 // A build whose record comes out the same has nothing to write.
 std::string record_of(const Settings& settings, const ObjectTarget& target,
                       const std::vector<Found>& found) {
     // The text this step writes around the files, so that another vormesta writes them again.
-    std::string record = index_header(settings.name) + files_header +
-                         index_source_table(settings.name, {}) +
-                         index_source_over_table(settings.name, 0) + settings.text + '\0';
+    std::string record =
+        index_header(settings.name) + files_header + index_source_table(settings.name, {}) +
+        index_source_over_table(settings.name, 0) + with_live(settings, "") + settings.text + '\0';
     if (!settings.probe.empty())
         record += number(static_cast<std::uint64_t>(target.format)) + number(target.is_64) +
                   number(target.big_endian) + number(target.machine) + number(target.flags) +
@@ -689,6 +719,7 @@ bool write_object(const Settings& settings, const ObjectTarget& target, bool car
 // written like the compiler's. Alignment and a text file's NUL as on the object road.
 bool write_source_with_data(const Settings& settings, std::vector<Found>& found) {
     const std::string start =
+        (settings.live ? live_source_start(settings.name) : "") +
         index_source_includes(settings.name) +
         "#if defined(_MSC_VER)\n#define VORMESTA_ALIGNED(n) __declspec(align(n))\n"
         "#elif defined(__GNUC__)\n"
@@ -728,7 +759,11 @@ bool write_source_with_data(const Settings& settings, std::vector<Found>& found)
                 entry.forms.push_back({coding_name(form.coding), array, 0, form.size, form.etag});
             }
         }
-        return put(out, index_source_table(settings.name, entries_of(found)), source);
+        return put(
+            out,
+            index_source_table(settings.name, entries_of(found)) +
+                (settings.live ? live_source_end(settings.name, live_library(settings)) : ""),
+            source);
     });
 }
 
@@ -853,10 +888,11 @@ int library_command(const std::string& path, const std::vector<std::string>& lin
     bool written = settings.probe.empty() ? write_source_with_data(settings, found)
                                           : write_object(settings, target, carry, found);
     if (written && !settings.probe.empty())
-        written =
-            write_text(settings.source, holds_tables(target)
-                                            ? index_source_over_table(settings.name, found.size())
-                                            : index_source(settings.name, entries_of(found)));
+        written = write_text(
+            settings.source,
+            with_live(settings, holds_tables(target)
+                                    ? index_source_over_table(settings.name, found.size())
+                                    : index_source(settings.name, entries_of(found))));
     written = written && write_index_headers(settings.name, settings.header) &&
               write_declarations(settings, found) &&
               write_text(settings.record, record + outputs_as_left(settings, found));

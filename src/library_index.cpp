@@ -1,10 +1,12 @@
 #include "library_index.hpp"
 
+#include "media_type.hpp"
 #include "naming.hpp"
 
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
+#include <cstring>
 #include <map>
 #include <set>
 #include <string_view>
@@ -92,129 +94,25 @@ bool refuse_clashes(const std::string& library, const EntryList& sorted, std::st
 
 namespace {
 
-bool starts_with(const std::string& name, const char* start) {
-    return name.rfind(start, 0) == 0;
-}
-
-bool ends_with(const std::string& name, const std::string& end) {
-    return name.size() > end.size() && name.compare(name.size() - end.size(), end.size(), end) == 0;
-}
-
-bool same_in_any_case(const std::string& name, const char* other) {
-    std::size_t i = 0;
-    for (; i < name.size() && other[i]; ++i)
-        if (std::tolower(static_cast<unsigned char>(name[i])) !=
-            std::tolower(static_cast<unsigned char>(other[i])))
-            return false;
-    return i == name.size() && !other[i];
-}
+// The walk's rules, one implementation for the step and for a live library in a program.
+#include "index/rules.c"
 
 } // namespace
 
 bool is_litter(const std::string& name) {
-    const std::size_t size = name.size();
-    const bool emacs = (size > 2 && starts_with(name, ".#")) ||
-                       (size > 2 && name.front() == '#' && name.back() == '#') ||
-                       (size > 0 && name.back() == '~');
-    // Vim's swap files (.name.swp, then .swo down to .swa) and the file it tries a folder with.
-    const bool vim = (name[0] == '.' && size > 5 && name.compare(size - 4, 3, ".sw") == 0 &&
-                      name.back() >= 'a' && name.back() <= 'p') ||
-                     name == "4913";
-    const bool others = ends_with(name, "___jb_tmp___") || ends_with(name, "___jb_old___") ||
-                        ends_with(name, ".kate-swp") ||
-                        (starts_with(name, ".~lock.") && name.back() == '#');
-    const bool system = name == ".DS_Store" || same_in_any_case(name, "Thumbs.db") ||
-                        same_in_any_case(name, "desktop.ini");
-    return emacs || vim || others || system;
+    return vormesta_is_litter(name.c_str()) != 0;
 }
 
 bool left_out(const std::string& name, bool hidden) {
-    return name.empty() || is_litter(name) || (name[0] == '.' && !hidden);
+    return vormesta_left_out(name.c_str(), hidden) != 0;
 }
-
-namespace {
-
-// `name` (one folder or file name) against `pattern`, with no '/' in either.
-bool name_matches(const char* pattern, const char* name) {
-    for (;; ++pattern, ++name) {
-        switch (*pattern) {
-        case '\0':
-            return *name == '\0';
-        case '*':
-            while (pattern[1] == '*')
-                ++pattern;
-            for (const char* rest = name;; ++rest) {
-                if (name_matches(pattern + 1, rest))
-                    return true;
-                if (*rest == '\0')
-                    return false;
-            }
-        case '?':
-            if (*name == '\0')
-                return false;
-            break;
-        case '[': {
-            const char* end = pattern + 1;
-            while (*end && *end != ']')
-                ++end;
-            if (*end != ']' || *name == '\0') {
-                if (*name != '[')
-                    return false;
-                break;
-            }
-            const bool negated = pattern[1] == '!' || pattern[1] == '^';
-            bool found = false;
-            for (const char* c = pattern + 1 + negated; c < end; ++c) {
-                if (c + 2 < end && c[1] == '-') {
-                    found |= *name >= c[0] && *name <= c[2];
-                    c += 2;
-                } else {
-                    found |= *name == *c;
-                }
-            }
-            if (found == negated)
-                return false;
-            pattern = end;
-            break;
-        }
-        case '\\':
-            if (pattern[1] != '\0')
-                ++pattern;
-            [[fallthrough]];
-        default:
-            if (*pattern != *name)
-                return false;
-        }
-    }
-}
-
-std::vector<std::string> split_path(const std::string& path) {
-    std::vector<std::string> parts(1);
-    for (const char c : path) {
-        if (c == '/')
-            parts.emplace_back();
-        else
-            parts.back() += c;
-    }
-    return parts;
-}
-
-} // namespace
 
 bool pattern_matches(const std::string& pattern, const std::string& relative) {
-    const std::vector<std::string> want = split_path(pattern);
-    const std::vector<std::string> have = split_path(relative);
-    if (!name_matches(want.back().c_str(), have.back().c_str()))
-        return false;
-    if (want.size() == 1)
-        return true;
-    // The leading folders of the pattern, from the top; any depth below them.
-    if (have.size() < want.size())
-        return false;
-    for (std::size_t i = 0; i + 1 < want.size(); ++i)
-        if (!name_matches(want[i].c_str(), have[i].c_str()))
-            return false;
-    return true;
+    return vormesta_pattern_matches(pattern.c_str(), relative.c_str()) != 0;
+}
+
+bool plain_pattern(const std::string& pattern) {
+    return vormesta_plain_pattern(pattern.c_str()) != 0;
 }
 
 std::string c_string(const std::string& text) {
@@ -459,6 +357,85 @@ std::string index_functions(const std::string& library, std::size_t files,
                             {"VORMESTA_COUNT", std::to_string(files)}});
 }
 
+// The public functions, as the header declares them.
+std::string public_functions(const std::string& id) {
+    return "const struct vormesta_file* " + id + "_find(const char* path);\nsize_t " + id +
+           "_count(void);\nconst struct vormesta_file* " + id +
+           "_at(size_t i);\nconst struct vormesta_file* " + id +
+           "_below(const char* folder, size_t* count);\n";
+}
+
+// `names` as a null-ended array of C strings called `array`.
+std::string string_array(const std::string& array, const std::vector<std::string>& names) {
+    std::string text = "static const char* const " + array + "[] = {";
+    for (const std::string& name : names)
+        text += c_string(name) + ", ";
+    return text + "VORMESTA_NULL};\n";
+}
+
 } // namespace
+
+std::string live_source_start(const std::string& library) {
+    const std::string id = library_identifier(library);
+    std::string renames;
+    for (const char* function : {"_find", "_count", "_at", "_below"})
+        renames += "#define " + id + function + " vormesta_" + id + "_embedded" + function + "\n";
+    return "#ifdef VORMESTA_LIVE\n#if !defined(_WIN32) && !defined(_XOPEN_SOURCE)\n"
+           "#define _XOPEN_SOURCE 700\n#endif\n#include <stdlib.h>\n#include <string.h>\n"
+           "#include \"vormesta/" +
+           library + ".h\"\n" + renames + "#ifdef __cplusplus\nextern \"C\" {\n#endif\n" +
+           public_functions(id) + "#ifdef __cplusplus\n}\n#endif\n#endif\n";
+}
+
+std::string live_source_end(const std::string& library, const LiveLibrary& live) {
+    const char live_header[] =
+#include "live.h.inc"
+        ;
+    const char rules[] =
+#include "rules.c.inc"
+        ;
+    const char functions[] =
+#include "live.c.inc"
+        ;
+    const std::string id = library_identifier(library);
+    const std::string statics = "vormesta_" + id + "_live";
+    std::string text = "#ifdef VORMESTA_LIVE\n";
+    for (const char* function : {"_find", "_count", "_at", "_below"})
+        text += "#undef " + id + function + "\n";
+    text += live_header;
+    std::string folders;
+    for (std::size_t i = 0; i < live.folders.size(); ++i) {
+        const LiveFolder& folder = live.folders[i];
+        const std::string n = std::to_string(i);
+        text += string_array(statics + "_patterns_" + n, folder.patterns) +
+                string_array(statics + "_excludes_" + n, folder.excludes) +
+                string_array(statics + "_skipped_" + n, folder.skipped);
+        folders += "    {" + c_string(folder.path) + ", " + c_string(folder.prefix) + ", " +
+                   (folder.hidden ? "1" : "0") + ", " + (folder.etag ? "1" : "0") + ", " + statics +
+                   "_patterns_" + n + ", " + statics + "_excludes_" + n + ", " + statics +
+                   "_skipped_" + n + "},\n";
+    }
+    text += "static const struct vormesta_live_folder " + statics + "_folders[] = {\n" + folders +
+            "    {VORMESTA_NULL, VORMESTA_NULL, 0, 0, VORMESTA_NULL, VORMESTA_NULL, "
+            "VORMESTA_NULL}};\n";
+    text += "static const struct vormesta_live_listed " + statics + "_listed[] = {\n";
+    for (const LiveListed& file : live.listed)
+        text += "    {" + c_string(file.path) + ", " + c_string(file.relative) + ", " +
+                (file.etag ? "1" : "0") + "},\n";
+    text += "    {VORMESTA_NULL, VORMESTA_NULL, 0}};\n";
+    text += "static const struct vormesta_live_type " + statics + "_types[] = {\n";
+    std::size_t count = 0;
+    const KnownType* known = known_media_types(count);
+    for (std::size_t i = 0; i < count; ++i)
+        text +=
+            std::string("    {") + c_string(known[i].extension) + ", " +
+            c_string(known[i].type.name) + ", " +
+            (known[i].type.text ? c_string(content_type(known[i].type, true)) : "VORMESTA_NULL") +
+            "},\n";
+    text += "};\n";
+    text += rules;
+    text += fill(functions, {{"VORMESTA_LIBRARY_NAME", c_string(library)}, {"LIBRARY", id}});
+    return text + "#endif\n";
+}
 
 } // namespace vormesta

@@ -75,6 +75,8 @@ bool left_out(const std::string& name, bool hidden);
 // folder; one with '/' matches a leading folder part and then the name, at any depth below it.
 // '*' and '?' do not cross '/'; "[abc]" is a set; a '\' takes the next character as it is.
 bool pattern_matches(const std::string& pattern, const std::string& relative);
+// Whether `pattern` names one file exactly, with no wildcard.
+bool plain_pattern(const std::string& pattern);
 
 // The bound of a file's array: its bytes and a text file's NUL; an empty file's array holds one
 // NUL, since C has no arrays of size 0.
@@ -109,5 +111,32 @@ std::string index_source_over_table(const std::string& library, std::size_t coun
 // lay it out: every field a word, pointers to the data (where the entries' offsets say, from the
 // data's start) or to the table's own words and strings.
 ObjectTable index_table(const std::string& library, const EntryList& entries);
+
+// Where a live library reads its files from at run time: its folders as the build named them,
+// with the walk's settings, and the files it names on its own.
+struct LiveFolder {
+    std::string path;
+    std::string prefix;
+    bool hidden = false;
+    bool etag = false;
+    std::vector<std::string> patterns;
+    std::vector<std::string> excludes;
+    std::vector<std::string> skipped; // folders below it, by their paths below it
+};
+struct LiveListed {
+    std::string path;
+    std::string relative;
+    bool etag = false;
+};
+struct LiveLibrary {
+    std::vector<LiveFolder> folders;
+    std::vector<LiveListed> listed;
+};
+// What a live library's index source begins and ends with, around the rest of it, for a build
+// that defines VORMESTA_LIVE; nothing of it is compiled otherwise. The start renames the functions
+// over the embedded table; the end defines the library's functions over its folders, as the step
+// walks them.
+std::string live_source_start(const std::string& library);
+std::string live_source_end(const std::string& library, const LiveLibrary& live);
 
 } // namespace vormesta

@@ -2,14 +2,12 @@
 
 #include <cstdint>
 #include <cstring>
+#include <iterator>
 
 namespace vormesta {
 namespace {
 
-struct Known {
-    const char* extension;
-    MediaType type;
-};
+using Known = KnownType;
 
 // The types browsers act on (RFC 9239 for JavaScript); formats that compress their own bytes
 // are marked so, and get no compressed form.
@@ -79,6 +77,11 @@ bool same_in_any_case(std::string_view a, const char* b) {
 }
 
 } // namespace
+
+const KnownType* known_media_types(std::size_t& count) {
+    count = std::size(known);
+    return known;
+}
 
 MediaType media_type_of(std::string_view relative) {
     const std::size_t slash = relative.rfind('/');

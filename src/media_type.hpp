@@ -2,6 +2,7 @@
 // bytes are worth compressing.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -15,6 +16,12 @@ struct MediaType {
 
 // The type of `relative` by its extension, in any case; application/octet-stream when unknown.
 MediaType media_type_of(std::string_view relative);
+// Each extension `media_type_of` knows, with its type: `count` of them.
+struct KnownType {
+    const char* extension;
+    MediaType type;
+};
+const KnownType* known_media_types(std::size_t& count);
 // The Content-Type: "; charset=utf-8" after a text type whose bytes are valid UTF-8.
 std::string content_type(const MediaType& type, bool utf8);
 // Whether bytes are UTF-8 as RFC 3629 has it (no overlong forms, surrogates, or past

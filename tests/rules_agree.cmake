@@ -28,6 +28,22 @@ foreach(build IN ITEMS cmake meson bazel)
   endif()
 endforeach()
 
+# The pieces of the index the step takes in as text, in each build.
+function(pieces_in file pattern out)
+  file(READ "${ROOT}/${file}" text)
+  string(REGEX MATCH "${pattern}" line "${text}")
+  string(REGEX MATCHALL "[a-z]+\\.(h|c|hpp)" found "${line}")
+  set(${out} "${found}" PARENT_SCOPE)
+endfunction()
+pieces_in(CMakeLists.txt "foreach\\(piece IN ITEMS [^)]*\\)" cmake_pieces)
+pieces_in(src/index/meson.build "foreach piece : \\[[^]]*\\]" meson_pieces)
+pieces_in(BUILD.bazel "INDEX_PIECES = \\[[^]]*\\]" bazel_pieces)
+foreach(build IN ITEMS meson bazel)
+  if(NOT cmake_pieces OR NOT "${${build}_pieces}" STREQUAL "${cmake_pieces}")
+    string(APPEND wrong "\n  ${build} takes in the pieces ${${build}_pieces}, CMake ${cmake_pieces}")
+  endif()
+endforeach()
+
 # The codings: as the step names them, and as CMake checks COMPRESS.
 file(READ "${ROOT}/src/compress.cpp" text)
 string(REGEX MATCH "names\\[\\] = {([^}]*)}" names "${text}")
