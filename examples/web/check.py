@@ -3,7 +3,8 @@
 content coding (each form decompressed equals the file), HEAD, 304 for a matching If-None-Match;
 then the table of requests (--table) sent as written over a socket, odd targets, bodies and
 pipelining included; with --browser, a page loaded in headless Chromium with its stylesheet
-applied and its image loaded, and a screenshot kept."""
+applied and its image loaded, and a screenshot kept. With --live, a server built with
+VORMESTA_LIVE: the stylesheet edited, and what it serves next."""
 import argparse
 import gzip
 import os
@@ -222,6 +223,33 @@ def check_browser(base, chromium, screenshot):
     print(f"screenshot: {screenshot}")
 
 
+def check_live(base, site):
+    """An edit is served at the next request, bytes as they are, with a validator that follows
+    them: 304 for the new one, 200 for the old, and a range of the new bytes."""
+    path = site / "css" / "site.css"
+    before = path.read_bytes()
+    url = base + "css/site.css"
+    try:
+        _, headers, body = curl(url, "-H", "Accept-Encoding: gzip, br")
+        expect(body == before and "content-encoding" not in headers, "live: the bytes as built")
+        old_tag = headers.get("etag", "")
+        expect(old_tag.startswith('W/"'), f"live: a weak validator, not {old_tag!r}")
+        edited = before + b"\n/* edited */\n"
+        path.write_bytes(edited)
+        status, headers, body = curl(url, "-H", "Accept-Encoding: gzip, br")
+        expect(status == 200 and body == edited, "live: the edit served at the next request")
+        expect(headers.get("content-length") == str(len(edited)), "live: Content-Length")
+        tag = headers.get("etag", "")
+        expect(tag != old_tag, "live: the validator follows the bytes")
+        expect(curl(url, "-H", f"If-None-Match: {tag}")[0] == 304, "live: 304 for the new tag")
+        expect(curl(url, "-H", f"If-None-Match: {old_tag}")[0] == 200, "live: 200 for the old")
+        status, _, body = curl(url, "-H", "Range: bytes=-14")
+        expect(status == 206 and body == edited[-14:], "live: a range of the new bytes")
+    finally:
+        path.write_bytes(before)
+    return [path]
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--server", required=True)
@@ -231,11 +259,15 @@ def main():
                         help="a row the server library answers otherwise, and why")
     parser.add_argument("--browser", help="headless Chromium to load the page with")
     parser.add_argument("--screenshot", default="web-example.png")
+    parser.add_argument("--live", action="store_true", help="the server reads --site live")
     args = parser.parse_args()
     process, base = start(args.server)
     try:
         if args.browser:
             check_browser(base, args.browser, os.path.abspath(args.screenshot))
+        elif args.live:
+            files = check_live(base, pathlib.Path(args.site))
+            print(f"{len(files)} file edited and served live")
         else:
             files = check_files(base, pathlib.Path(args.site))
             rows = check_table(base, pathlib.Path(args.site), args.table,
