@@ -298,12 +298,34 @@ def row_embed_only(folder):
     return failures
 
 
+def row_live(folder):
+    """Live in Debug alone: Release builds and runs with nothing of it in the index; Debug's step
+    writes the walk under VORMESTA_LIVE, which the index's compile is given."""
+    proj = folder / "App.proj"
+    proj.write_text(proj.read_text().replace(
+        'Excludes="drafts/*" />',
+        'Excludes="drafts/*">\n      <Live Condition="\'$(Configuration)\' == \'Debug\'">true</Live>\n'
+        '    </VormestaFolder>'))
+    source = str(folder / "obj/x64/{}/vormesta/folders/www/www.c")
+    log, failures = built(folder, configuration="Release")
+    if "VORMESTA_LIVE" in Path(source.format("Release")).read_text():
+        failures.append("Release's index holds the live walk")
+    failures += program(folder, configuration="Release")
+    log, more = built(folder, target="_VormestaFolders")
+    debug = Path(source.format("Debug"))
+    text = debug.read_text() if debug.exists() else ""
+    if "#ifdef VORMESTA_LIVE" not in text or str(folder / "www") not in text:
+        more.append(f"Debug's index lacks the live walk over the folder:\n{log[-2000:]}")
+    return failures + more
+
+
 ROWS = {"x64": lambda f: row_platform(f, "x64"), "win32": lambda f: row_platform(f, "Win32"),
         "arm64": lambda f: row_platform(f, "ARM64"), "release": row_release,
         "static_library": row_static_library, "no_change": row_no_change,
         "one_file_edit": row_one_file_edit, "list_change": row_list_change, "clean": row_clean,
         "names": row_names, "folder": row_folder, "failing_step": row_failing_step,
-        "text_align": row_text_align, "embed_only": row_embed_only, "compress": row_compress, "cmake_x64": lambda f: row_cmake(f, "x64"),
+        "text_align": row_text_align, "embed_only": row_embed_only, "compress": row_compress,
+        "live": row_live, "cmake_x64": lambda f: row_cmake(f, "x64"),
         "cmake_win32": lambda f: row_cmake(f, "Win32"),
         "cmake_arm64": lambda f: row_cmake(f, "ARM64")}
 
