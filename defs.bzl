@@ -135,6 +135,8 @@ def _web_library(ctx, folder, root, probe, index, header, view):
     lines = ["name\t" + ctx.attr.library, "probe\t" + probe.path, "object\t" + data.path,
              "source\t" + index.path, "header\t" + header.path, "record\t" + record.path,
              "declarations\t" + root]
+    if ctx.attr.live:
+        lines.append("live")
     inputs = [probe]
     declarations = []
     for file in _placed(ctx, "vormesta_library", ctx.attr.declare):
@@ -189,7 +191,7 @@ def _vormesta_library_impl(ctx):
     index = ctx.actions.declare_file(folder + "/index/" + ctx.attr.library + ".c")
     header = ctx.actions.declare_file(folder + "/vormesta/" + ctx.attr.library + ".h")
     view = ctx.actions.declare_file(folder + "/vormesta/files.hpp")
-    if ctx.attr.compress or ctx.attr.etag:
+    if ctx.attr.compress or ctx.attr.etag or ctx.attr.live:
         objects, declarations = _web_library(ctx, folder, root, probe, index, header, view)
     else:
         objects, declarations = _file_objects(ctx, folder, probe, index, header, view)
@@ -202,7 +204,11 @@ def _vormesta_library_impl(ctx):
         srcs = [index],
         public_hdrs = declarations + [header, view],
         quote_includes = [root],
+        # A live index reads the files at run time (their paths below the workspace, which
+        # `bazel run` names) where this is defined.
+        local_defines = ["VORMESTA_LIVE"] if ctx.attr.live else [],
     )
+    msvc = cc_toolchain.compiler in ["msvc-cl", "clang-cl"]
     outputs = cc_common.create_compilation_outputs(
         objects = depset(objects + index_outputs.objects),
         pic_objects = depset(objects + index_outputs.pic_objects),
@@ -213,6 +219,7 @@ def _vormesta_library_impl(ctx):
         feature_configuration = features,
         cc_toolchain = cc_toolchain,
         compilation_outputs = outputs,
+        user_link_flags = ["-pthread"] if ctx.attr.live and not msvc else [],
     )
     return [
         DefaultInfo(files = depset(declarations)),
@@ -229,6 +236,7 @@ _vormesta_library = rule(
         declare = attr.bool(default = True),
         etag = attr.bool(),
         compress = attr.string_list(),
+        live = attr.bool(),
         _cc_toolchain = attr.label(default = Label("@bazel_tools//tools/cpp:current_cc_toolchain")),
     ),
     fragments = ["cpp"],
@@ -248,7 +256,7 @@ def vormesta_embed(name, srcs, base_dir = None, **kwargs):
     cc_library(name = name, deps = [":" + name + "_headers"], **kwargs)
 
 def vormesta_library(name, srcs, base_dir = None, text = False, align = 0, declare = True,
-                     etag = False, compress = [], **kwargs):
+                     etag = False, compress = [], live = False, **kwargs):
     """A library `name` that holds the bytes of `srcs`, declares their arrays, and finds them by
     path: #include "vormesta/<name>.h" for <name>_find, _count, _at and _below.
 
@@ -264,9 +272,12 @@ def vormesta_library(name, srcs, base_dir = None, text = False, align = 0, decla
       etag: a strong validator of each file's bytes in the index.
       compress: content codings ("gzip", "br", "zstd"): each file's forms made at build time,
         one action per file, each kept where it is smaller than the bytes, with a validator.
+      live: read the files at run time while developing, as `bazel run` or a program started
+        in the workspace finds them (a select() sets it for some builds alone); the bytes are
+        embedded all the same, and serve where the files are gone.
       **kwargs: passed on to the cc_library (visibility, tags...).
     """
     _vormesta_library(name = name + "_data", library = name, srcs = srcs, base_dir = base_dir or "",
                       text = text, align = align, declare = declare, etag = etag,
-                      compress = compress)
+                      compress = compress, live = live)
     cc_library(name = name, deps = [":" + name + "_data"], **kwargs)

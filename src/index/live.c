@@ -555,6 +555,21 @@ static int vormesta_LIBRARY_read(const char* relative, const char* from, int eta
     return 1;
 }
 
+/* Where `path`, as the build named it, is now: a relative one below the workspace a `bazel run`
+   names, or the current folder. */
+static char* vormesta_live_where(const char* path) {
+    const char* workspace = getenv("BUILD_WORKSPACE_DIRECTORY");
+    int absolute = path[0] == '/' || path[0] == '\\' || (path[0] && path[1] == ':');
+    return workspace && !absolute ? vormesta_live_join(workspace, "/", path)
+                                  : vormesta_live_join(path, "", "");
+}
+
+/* Says once that the files embedded serve, since `path` is gone. */
+static void vormesta_LIBRARY_say_gone(const char* path) {
+    fprintf(stderr, "vormesta: library %s: %s is gone; the files embedded at build time are served\n",
+            VORMESTA_LIBRARY_NAME, path);
+}
+
 /* The library as its folders hold it now; null where a folder is gone. A file the last look
    read, still at its version, is taken from it; one that cannot be read whole keeps its last good
    bytes, or waits for the next call. */
@@ -567,29 +582,38 @@ static struct vormesta_live_snapshot* vormesta_LIBRARY_walk(struct vormesta_live
          i < sizeof vormesta_LIBRARY_live_folders / sizeof vormesta_LIBRARY_live_folders[0] &&
          vormesta_LIBRARY_live_folders[i].path;
          ++i) {
-        char* root = vormesta_live_resolved(vormesta_LIBRARY_live_folders[i].path);
+        char* at = vormesta_live_where(vormesta_LIBRARY_live_folders[i].path);
+        char* root = at ? vormesta_live_resolved(at) : VORMESTA_NULL;
         if (!root) {
-            fprintf(stderr,
-                    "vormesta: library %s: %s is gone; the files embedded at build time are "
-                    "served\n",
-                    VORMESTA_LIBRARY_NAME, vormesta_LIBRARY_live_folders[i].path);
+            vormesta_LIBRARY_say_gone(vormesta_LIBRARY_live_folders[i].path);
+            free(at);
             return VORMESTA_NULL;
         }
         walk.folder = &vormesta_LIBRARY_live_folders[i];
         walk.root = root;
-        vormesta_live_walk_folder(&walk, walk.folder->path, "");
+        vormesta_live_walk_folder(&walk, at, "");
         free(root);
+        free(at);
     }
     for (i = 0; i < sizeof vormesta_LIBRARY_live_listed / sizeof vormesta_LIBRARY_live_listed[0] &&
                 vormesta_LIBRARY_live_listed[i].path;
          ++i) {
         struct vormesta_live_version version;
-        vormesta_live_watch(&walk, vormesta_LIBRARY_live_listed[i].path);
-        vormesta_live_look(vormesta_LIBRARY_live_listed[i].path, &version);
+        char* at = vormesta_live_where(vormesta_LIBRARY_live_listed[i].path);
+        walk.failed |= !at;
+        if (!at)
+            break;
+        vormesta_live_watch(&walk, at);
+        vormesta_live_look(at, &version);
         if (version.kind == 1)
-            vormesta_live_keep(&walk, "", vormesta_LIBRARY_live_listed[i].relative,
-                               vormesta_LIBRARY_live_listed[i].path,
+            vormesta_live_keep(&walk, "", vormesta_LIBRARY_live_listed[i].relative, at,
                                vormesta_LIBRARY_live_listed[i].etag);
+        free(at);
+    }
+    /* A library of files named alone, none of them there: the program is elsewhere. */
+    if (i > 0 && !vormesta_LIBRARY_live_folders[0].path && walk.count == 0) {
+        vormesta_LIBRARY_say_gone(vormesta_LIBRARY_live_listed[0].path);
+        return VORMESTA_NULL;
     }
     next = VORMESTA_CAST(struct vormesta_live_snapshot*, calloc(1, sizeof *next));
     if (next) {
