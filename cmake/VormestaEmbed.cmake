@@ -14,7 +14,7 @@
 # library) or its users too (PUBLIC, INTERFACE), for #include "..." only where the compiler
 # allows, so that features.json's features.h never hides <features.h>.
 #
-# vormesta_add_library(<name> [BASE_DIR <dir>] [TEXT] [ALIGN <n>] [ETAG] [COMPRESS <coding>...]
+# vormesta_add_library(<name> [BASE_DIR <dir>] [TEXT] [ALIGN <n>] [ETAG] [COMPRESS <coding>...] [LIVE]
 #                      [<file>...]
 #                      [DIRECTORY <dir> [PATTERNS <glob>...] [EXCLUDE <glob>...] [HIDDEN] [DECLARE]])
 #
