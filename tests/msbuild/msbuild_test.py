@@ -303,9 +303,10 @@ def row_live(folder):
     writes the walk under VORMESTA_LIVE, which the index's compile is given."""
     proj = folder / "App.proj"
     proj.write_text(proj.read_text().replace(
-        'Excludes="drafts/*" />',
-        'Excludes="drafts/*">\n      <Live Condition="\'$(Configuration)\' == \'Debug\'">true</Live>\n'
-        '    </VormestaFolder>'))
+        '  <Import Project="$(VormestaPackage)/build/native/vormesta.props" />',
+        '  <PropertyGroup>\n    <VormestaLive Condition="\'$(Configuration)\' == \'Debug\'">true'
+        '</VormestaLive>\n  </PropertyGroup>\n'
+        '  <Import Project="$(VormestaPackage)/build/native/vormesta.props" />'))
     source = str(folder / "obj/x64/{}/vormesta/folders/www/www.c")
     log, failures = built(folder, configuration="Release")
     if "VORMESTA_LIVE" in Path(source.format("Release")).read_text():
