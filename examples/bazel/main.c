@@ -51,6 +51,7 @@ int main(void) {
     const int walked = web && site_count() == 7 && site_find("index.html") && site_find("index.js") &&
                        site_find("a;b.html") && site_find("sp ace.txt") && slug &&
                        same_as_file(slug->data, slug->size, "site/[slug].html") &&
+                       same_as_file(about->data, about->size, "site/about.html") &&
                        slug->data[slug->size] == 0 && empty && empty->size == 0;
     printf("site: %zu files%s%s\n", site_count(), live ? ", live" : "", walked ? "" : ", WRONG");
     return all && indexed && walked && errno == 0 ? 0 : 1;
