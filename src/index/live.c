@@ -339,28 +339,32 @@ struct vormesta_live_walk {
     int failed; /* out of memory */
 };
 
-/* Appends `item` (of `size` bytes) to the list at *items; false where memory ran out. */
-static int vormesta_live_grow(void* items, size_t size, size_t* count, size_t* room,
-                              const void* item) {
-    char** list = VORMESTA_CAST(char**, items);
+/* `list` of *count items of `size` bytes, with `item` appended: where it lies now (it moves as
+   it grows), or null where memory ran out (and `list` is as it was). */
+static void* vormesta_live_grow(void* list, size_t size, size_t* count, size_t* room,
+                                const void* item) {
+    char* items = VORMESTA_CAST(char*, list);
     if (*count == *room) {
         size_t more = *room ? *room * 2 : 16;
-        char* grown = VORMESTA_CAST(char*, realloc(*list, more * size));
-        if (!grown)
-            return 0;
-        *list = grown;
+        items = VORMESTA_CAST(char*, realloc(list, more * size));
+        if (!items)
+            return VORMESTA_NULL;
         *room = more;
     }
-    memcpy(*list + *count * size, item, size);
+    memcpy(items + *count * size, item, size);
     ++*count;
-    return 1;
+    return items;
 }
 
 static void vormesta_live_add_name(void* context, const char* name) {
     struct vormesta_live_walk* walk = VORMESTA_CAST(struct vormesta_live_walk*, context);
     char* copy = vormesta_live_join(name, "", "");
-    if (!copy || !vormesta_live_grow(&walk->names, sizeof copy, &walk->name_count, &walk->name_room,
-                                     &copy)) {
+    void* names = copy ? vormesta_live_grow(walk->names, sizeof copy, &walk->name_count,
+                                            &walk->name_room, &copy)
+                       : VORMESTA_NULL;
+    if (names) {
+        walk->names = VORMESTA_CAST(char**, names);
+    } else {
         free(copy);
         walk->failed = 1;
     }
@@ -392,8 +396,12 @@ static int vormesta_live_compare_names(const void* a, const void* b) {
 
 static void vormesta_live_watch(struct vormesta_live_walk* walk, const char* path) {
     char* copy = vormesta_live_join(path, "", "");
-    if (!copy || !vormesta_live_grow(&walk->watched, sizeof copy, &walk->watched_count,
-                                     &walk->watched_room, &copy)) {
+    void* watched = copy ? vormesta_live_grow(walk->watched, sizeof copy, &walk->watched_count,
+                                              &walk->watched_room, &copy)
+                         : VORMESTA_NULL;
+    if (watched) {
+        walk->watched = VORMESTA_CAST(char**, watched);
+    } else {
         free(copy);
         walk->failed = 1;
     }
@@ -402,11 +410,16 @@ static void vormesta_live_watch(struct vormesta_live_walk* walk, const char* pat
 static void vormesta_live_keep(struct vormesta_live_walk* walk, const char* prefix,
                                const char* relative, const char* from, int etag) {
     struct vormesta_live_found found;
+    void* kept;
     found.relative = vormesta_live_join(prefix, relative, "");
     found.from = vormesta_live_join(from, "", "");
     found.etag = etag;
-    if (!found.relative || !found.from ||
-        !vormesta_live_grow(&walk->found, sizeof found, &walk->count, &walk->room, &found)) {
+    kept = found.relative && found.from
+               ? vormesta_live_grow(walk->found, sizeof found, &walk->count, &walk->room, &found)
+               : VORMESTA_NULL;
+    if (kept) {
+        walk->found = VORMESTA_CAST(struct vormesta_live_found*, kept);
+    } else {
         free(found.relative);
         free(found.from);
         walk->failed = 1;
@@ -655,6 +668,7 @@ static struct vormesta_live_snapshot* vormesta_LIBRARY_walk(struct vormesta_live
         }
         next->from[kept++] = found->from;
     }
+    free(walk.found); /* its strings are the look's now, or leaked with it */
     next->count = kept;
     next->watched = walk.watched;
     next->watched_count = walk.watched_count;
