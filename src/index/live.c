@@ -660,7 +660,9 @@ static struct vormesta_live_snapshot* vormesta_LIBRARY_walk(struct vormesta_live
         } else if (!vormesta_LIBRARY_read(found->relative, found->from, found->etag,
                                           same_path ? &last->files[old] : VORMESTA_NULL,
                                           &next->files[kept], &next->versions[kept])) {
-            next->again = 1;
+            /* Caught while written: look again at the next call. One that cannot be opened
+               (no permission) is left out until its folder changes. */
+            next->again |= next->versions[kept].kind != 0;
             if (!same_path)
                 continue;
             next->files[kept] = last->files[old];
