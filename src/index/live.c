@@ -583,14 +583,10 @@ static void vormesta_LIBRARY_say_gone(const char* path) {
             VORMESTA_LIBRARY_NAME, path);
 }
 
-/* The library as its folders hold it now; null where a folder is gone. A file the last look
-   read, still at its version, is taken from it; one that cannot be read whole keeps its last good
-   bytes, or waits for the next call. */
-static struct vormesta_live_snapshot* vormesta_LIBRARY_walk(struct vormesta_live_snapshot* last) {
-    struct vormesta_live_walk walk;
-    struct vormesta_live_snapshot* next;
-    size_t i, kept = 0, old = 0;
-    memset(&walk, 0, sizeof walk);
+/* Every file of the library's folders and list, into `walk`; false, said once, where a folder
+   is gone, or every file of a library of listed files alone. */
+static int vormesta_LIBRARY_find_all(struct vormesta_live_walk* walk) {
+    size_t i;
     for (i = 0;
          i < sizeof vormesta_LIBRARY_live_folders / sizeof vormesta_LIBRARY_live_folders[0] &&
          vormesta_LIBRARY_live_folders[i].path;
@@ -600,11 +596,11 @@ static struct vormesta_live_snapshot* vormesta_LIBRARY_walk(struct vormesta_live
         if (!root) {
             vormesta_LIBRARY_say_gone(vormesta_LIBRARY_live_folders[i].path);
             free(at);
-            return VORMESTA_NULL;
+            return 0;
         }
-        walk.folder = &vormesta_LIBRARY_live_folders[i];
-        walk.root = root;
-        vormesta_live_walk_folder(&walk, at, "");
+        walk->folder = &vormesta_LIBRARY_live_folders[i];
+        walk->root = root;
+        vormesta_live_walk_folder(walk, at, "");
         free(root);
         free(at);
     }
@@ -613,21 +609,65 @@ static struct vormesta_live_snapshot* vormesta_LIBRARY_walk(struct vormesta_live
          ++i) {
         struct vormesta_live_version version;
         char* at = vormesta_live_where(vormesta_LIBRARY_live_listed[i].path);
-        walk.failed |= !at;
+        walk->failed |= !at;
         if (!at)
             break;
-        vormesta_live_watch(&walk, at);
+        vormesta_live_watch(walk, at);
         vormesta_live_look(at, &version);
         if (version.kind == 1)
-            vormesta_live_keep(&walk, "", vormesta_LIBRARY_live_listed[i].relative, at,
+            vormesta_live_keep(walk, "", vormesta_LIBRARY_live_listed[i].relative, at,
                                vormesta_LIBRARY_live_listed[i].etag);
         free(at);
     }
     /* A library of files named alone, none of them there: the program is elsewhere. */
-    if (i > 0 && !vormesta_LIBRARY_live_folders[0].path && walk.count == 0) {
+    if (i > 0 && !vormesta_LIBRARY_live_folders[0].path && walk->count == 0) {
         vormesta_LIBRARY_say_gone(vormesta_LIBRARY_live_listed[0].path);
-        return VORMESTA_NULL;
+        return 0;
     }
+    return 1;
+}
+
+/* Takes `found` into `next` (*kept files so far): from `last` (where *old has got to) while it
+   is the version read there, or read now. A file that cannot be read whole keeps its last good
+   bytes, or waits for the next call. */
+static void vormesta_LIBRARY_take(struct vormesta_live_snapshot* next, size_t* kept,
+                                  const struct vormesta_live_found* found,
+                                  const struct vormesta_live_snapshot* last, size_t* old) {
+    struct vormesta_live_version version;
+    int same_path;
+    if (*kept > 0 && strcmp(next->files[*kept - 1].path, found->relative) == 0)
+        return; /* a second file at one path: the first is the library's */
+    while (last && *old < last->count && strcmp(last->files[*old].path, found->relative) < 0)
+        ++*old;
+    same_path = last && *old < last->count &&
+                strcmp(last->files[*old].path, found->relative) == 0 &&
+                strcmp(last->from[*old], found->from) == 0;
+    vormesta_live_look(found->from, &version);
+    if (same_path && vormesta_live_settled(&version, &last->versions[*old])) {
+        next->files[*kept] = last->files[*old];
+        next->versions[*kept] = last->versions[*old];
+    } else if (!vormesta_LIBRARY_read(found->relative, found->from, found->etag,
+                                      same_path ? &last->files[*old] : VORMESTA_NULL,
+                                      &next->files[*kept], &next->versions[*kept])) {
+        /* Caught while written: look again at the next call. One that cannot be opened (no
+           permission) is left out until its folder changes. */
+        next->again |= next->versions[*kept].kind != 0;
+        if (!same_path)
+            return;
+        next->files[*kept] = last->files[*old];
+        next->versions[*kept] = last->versions[*old];
+    }
+    next->from[(*kept)++] = found->from;
+}
+
+/* The library as its folders hold it now; null where a folder is gone. */
+static struct vormesta_live_snapshot* vormesta_LIBRARY_walk(struct vormesta_live_snapshot* last) {
+    struct vormesta_live_walk walk;
+    struct vormesta_live_snapshot* next;
+    size_t i, kept = 0, old = 0;
+    memset(&walk, 0, sizeof walk);
+    if (!vormesta_LIBRARY_find_all(&walk))
+        return VORMESTA_NULL;
     next = VORMESTA_CAST(struct vormesta_live_snapshot*, calloc(1, sizeof *next));
     if (next) {
         next->files =
@@ -642,34 +682,8 @@ static struct vormesta_live_snapshot* vormesta_LIBRARY_walk(struct vormesta_live
         !next->watched_versions)
         return last; /* out of memory: as it was */
     qsort(walk.found, walk.count, sizeof *walk.found, vormesta_live_compare_found);
-    for (i = 0; i < walk.count; ++i) {
-        const struct vormesta_live_found* found = &walk.found[i];
-        struct vormesta_live_version version;
-        int same_path = 0;
-        if (kept > 0 && strcmp(next->files[kept - 1].path, found->relative) == 0)
-            continue; /* a second file at one path: the first is the library's */
-        while (last && old < last->count && strcmp(last->files[old].path, found->relative) < 0)
-            ++old;
-        same_path = last && old < last->count &&
-                    strcmp(last->files[old].path, found->relative) == 0 &&
-                    strcmp(last->from[old], found->from) == 0;
-        vormesta_live_look(found->from, &version);
-        if (same_path && vormesta_live_settled(&version, &last->versions[old])) {
-            next->files[kept] = last->files[old];
-            next->versions[kept] = last->versions[old];
-        } else if (!vormesta_LIBRARY_read(found->relative, found->from, found->etag,
-                                          same_path ? &last->files[old] : VORMESTA_NULL,
-                                          &next->files[kept], &next->versions[kept])) {
-            /* Caught while written: look again at the next call. One that cannot be opened
-               (no permission) is left out until its folder changes. */
-            next->again |= next->versions[kept].kind != 0;
-            if (!same_path)
-                continue;
-            next->files[kept] = last->files[old];
-            next->versions[kept] = last->versions[old];
-        }
-        next->from[kept++] = found->from;
-    }
+    for (i = 0; i < walk.count; ++i)
+        vormesta_LIBRARY_take(next, &kept, &walk.found[i], last, &old);
     free(walk.found); /* its strings are the look's now, or leaked with it */
     next->count = kept;
     next->watched = walk.watched;
