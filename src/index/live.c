@@ -356,18 +356,22 @@ static void* vormesta_live_grow(void* list, size_t size, size_t* count, size_t* 
     return items;
 }
 
-static void vormesta_live_add_name(void* context, const char* name) {
-    struct vormesta_live_walk* walk = VORMESTA_CAST(struct vormesta_live_walk*, context);
-    char* copy = vormesta_live_join(name, "", "");
-    void* names = copy ? vormesta_live_grow(walk->names, sizeof copy, &walk->name_count,
-                                            &walk->name_room, &copy)
-                       : VORMESTA_NULL;
-    if (names) {
-        walk->names = VORMESTA_CAST(char**, names);
+/* A copy of `text` appended to the list at *list. */
+static void vormesta_live_add_copy(struct vormesta_live_walk* walk, char*** list, size_t* count,
+                                   size_t* room, const char* text) {
+    char* copy = vormesta_live_join(text, "", "");
+    void* grown = copy ? vormesta_live_grow(*list, sizeof copy, count, room, &copy) : VORMESTA_NULL;
+    if (grown) {
+        *list = VORMESTA_CAST(char**, grown);
     } else {
         free(copy);
         walk->failed = 1;
     }
+}
+
+static void vormesta_live_add_name(void* context, const char* name) {
+    struct vormesta_live_walk* walk = VORMESTA_CAST(struct vormesta_live_walk*, context);
+    vormesta_live_add_copy(walk, &walk->names, &walk->name_count, &walk->name_room, name);
 }
 
 static int vormesta_live_any(const char* const* patterns, const char* relative, int plain) {
@@ -395,16 +399,7 @@ static int vormesta_live_compare_names(const void* a, const void* b) {
 }
 
 static void vormesta_live_watch(struct vormesta_live_walk* walk, const char* path) {
-    char* copy = vormesta_live_join(path, "", "");
-    void* watched = copy ? vormesta_live_grow(walk->watched, sizeof copy, &walk->watched_count,
-                                              &walk->watched_room, &copy)
-                         : VORMESTA_NULL;
-    if (watched) {
-        walk->watched = VORMESTA_CAST(char**, watched);
-    } else {
-        free(copy);
-        walk->failed = 1;
-    }
+    vormesta_live_add_copy(walk, &walk->watched, &walk->watched_count, &walk->watched_room, path);
 }
 
 static void vormesta_live_keep(struct vormesta_live_walk* walk, const char* prefix,
