@@ -318,6 +318,9 @@ struct vormesta_live_snapshot {
     struct vormesta_live_version* watched_versions;
     size_t watched_count;
     int again; /* a file could not be read whole: walk again at the next call */
+    /* The look before, kept with everything it holds: what was handed out stays reachable,
+       as kept memory, not lost memory. */
+    struct vormesta_live_snapshot* older;
 };
 
 /* What a walk finds, before it is read. */
@@ -419,6 +422,19 @@ static void vormesta_live_keep(struct vormesta_live_walk* walk, const char* pref
         free(found.from);
         walk->failed = 1;
     }
+}
+
+/* Lets go of what a walk found, where no look is made of it. */
+static void vormesta_live_forget(struct vormesta_live_walk* walk) {
+    size_t i;
+    for (i = 0; i < walk->count; ++i) {
+        free(walk->found[i].relative);
+        free(walk->found[i].from);
+    }
+    for (i = 0; i < walk->watched_count; ++i)
+        free(walk->watched[i]);
+    free(walk->found);
+    free(walk->watched);
 }
 
 /* Walks the folder `at`, `below` its top, as the step does: litter and (unless asked) hidden
@@ -626,12 +642,15 @@ static int vormesta_LIBRARY_find_all(struct vormesta_live_walk* walk) {
    is the version read there, or read now. A file that cannot be read whole keeps its last good
    bytes, or waits for the next call. */
 static void vormesta_LIBRARY_take(struct vormesta_live_snapshot* next, size_t* kept,
-                                  const struct vormesta_live_found* found,
+                                  struct vormesta_live_found* found,
                                   const struct vormesta_live_snapshot* last, size_t* old) {
     struct vormesta_live_version version;
     int same_path;
-    if (*kept > 0 && strcmp(next->files[*kept - 1].path, found->relative) == 0)
-        return; /* a second file at one path: the first is the library's */
+    if (*kept > 0 && strcmp(next->files[*kept - 1].path, found->relative) == 0) {
+        free(found->relative); /* a second file at one path: the first is the library's */
+        free(found->from);
+        return;
+    }
     while (last && *old < last->count && strcmp(last->files[*old].path, found->relative) < 0)
         ++*old;
     same_path = last && *old < last->count &&
@@ -647,11 +666,16 @@ static void vormesta_LIBRARY_take(struct vormesta_live_snapshot* next, size_t* k
         /* Caught while written: look again at the next call. One that cannot be opened (no
            permission) is left out until its folder changes. */
         next->again |= next->versions[*kept].kind != 0;
-        if (!same_path)
+        if (!same_path) {
+            free(found->relative);
+            free(found->from);
             return;
+        }
         next->files[*kept] = last->files[*old];
         next->versions[*kept] = last->versions[*old];
     }
+    if (next->files[*kept].path != found->relative)
+        free(found->relative); /* the path of the last look's file serves */
     next->from[(*kept)++] = found->from;
 }
 
@@ -661,8 +685,10 @@ static struct vormesta_live_snapshot* vormesta_LIBRARY_walk(struct vormesta_live
     struct vormesta_live_snapshot* next;
     size_t i, kept = 0, old = 0;
     memset(&walk, 0, sizeof walk);
-    if (!vormesta_LIBRARY_find_all(&walk))
+    if (!vormesta_LIBRARY_find_all(&walk)) {
+        vormesta_live_forget(&walk);
         return VORMESTA_NULL;
+    }
     next = VORMESTA_CAST(struct vormesta_live_snapshot*, calloc(1, sizeof *next));
     if (next) {
         next->files =
@@ -674,13 +700,16 @@ static struct vormesta_live_snapshot* vormesta_LIBRARY_walk(struct vormesta_live
             struct vormesta_live_version*, calloc(walk.watched_count + 1, sizeof *next->versions));
     }
     if (walk.failed || !next || !next->files || !next->versions || !next->from ||
-        !next->watched_versions)
+        !next->watched_versions) {
+        vormesta_live_forget(&walk);
         return last; /* out of memory: as it was */
+    }
     qsort(walk.found, walk.count, sizeof *walk.found, vormesta_live_compare_found);
     for (i = 0; i < walk.count; ++i)
         vormesta_LIBRARY_take(next, &kept, &walk.found[i], last, &old);
     free(walk.found); /* its strings are the look's now, or leaked with it */
     next->count = kept;
+    next->older = last;
     next->watched = walk.watched;
     next->watched_count = walk.watched_count;
     for (i = 0; i < walk.watched_count; ++i)
@@ -701,10 +730,12 @@ static struct vormesta_live_snapshot* vormesta_LIBRARY_look(void) {
         changed = !vormesta_live_settled(&version, &now->watched_versions[i]);
     }
     if (changed) {
-        vormesta_LIBRARY_now = vormesta_LIBRARY_walk(now);
-        vormesta_LIBRARY_gone = !vormesta_LIBRARY_now;
+        struct vormesta_live_snapshot* next = vormesta_LIBRARY_walk(now);
+        if (next)
+            vormesta_LIBRARY_now = next;
+        vormesta_LIBRARY_gone = !next; /* what was handed out stays, reachable from here */
     }
-    return vormesta_LIBRARY_now;
+    return vormesta_LIBRARY_gone ? VORMESTA_NULL : vormesta_LIBRARY_now;
 }
 
 /* The files [first, first + count) of `now` as they are now: a file changed since it was read is
@@ -733,6 +764,7 @@ static struct vormesta_live_snapshot* vormesta_LIBRARY_fresh(struct vormesta_liv
             copy = VORMESTA_CAST(struct vormesta_live_snapshot*, malloc(sizeof *copy));
             if (copy) {
                 *copy = *now;
+                copy->older = now;
                 copy->files = VORMESTA_CAST(struct vormesta_file*,
                                             malloc((now->count + 1) * sizeof *now->files));
                 copy->versions = VORMESTA_CAST(struct vormesta_live_version*,
