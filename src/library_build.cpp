@@ -166,32 +166,9 @@ bool read_settings(const std::string& path, Settings& settings) {
     return true;
 }
 
-bool picked(const Folder& folder, const std::string& relative) {
-    auto matches = [&](const std::string& pattern) { return pattern_matches(pattern, relative); };
-    return (folder.patterns.empty() ||
-            std::any_of(folder.patterns.begin(), folder.patterns.end(), matches)) &&
-           std::none_of(folder.excludes.begin(), folder.excludes.end(), matches);
-}
-
-// Whether one of the folder's patterns names the file `relative` exactly (no wildcard): that takes
-// back a file the walk would leave out.
-bool named_exactly(const Folder& folder, const platform::FolderEntry& entry,
-                   const std::string& relative) {
-    return entry.kind != platform::FolderEntry::Kind::folder &&
-           std::any_of(folder.patterns.begin(), folder.patterns.end(), [&](const std::string& p) {
-               return plain_pattern(p) && pattern_matches(p, relative);
-           });
-}
-
-// Whether `path` lies below the folder `root` (both resolved).
-bool inside(const std::string& path, const std::string& root) {
-    return path.size() > root.size() && path.compare(0, root.size(), root) == 0 &&
-           (path[root.size()] == '/' || root.back() == '/');
-}
-
-// Walks `at` (`below` from the folder's top), in name order, into `found`; leaves out the
-// folders `skipped` (by their paths below the top).
-bool walk(const Folder& folder, const std::string& root, const std::vector<std::string>& skipped,
+// Walks `at` (`below` from the folder's top), in name order, into `found`, by `rules`; refuses
+// what the rules take but is no file, or a link that leads outside the folder `root`.
+bool walk(const Folder& folder, const WalkRules& rules, const std::string& root,
           const std::string& at, const std::string& below, std::vector<Found>& found) {
     std::vector<platform::FolderEntry> entries;
     if (!platform::list_folder(at, entries))
@@ -202,14 +179,11 @@ bool walk(const Folder& folder, const std::string& root, const std::vector<std::
     for (const platform::FolderEntry& entry : entries) {
         const std::string path = at + "/" + entry.name;
         const std::string relative = below + entry.name;
-        if (left_out(entry.name, folder.flags.hidden) && !named_exactly(folder, entry, relative))
-            continue;
-        if (entry.kind == platform::FolderEntry::Kind::folder) {
-            if (std::find(skipped.begin(), skipped.end(), relative) == skipped.end())
-                all = walk(folder, root, skipped, path, relative + "/", found) && all;
-            continue;
-        }
-        if (!picked(folder, relative))
+        const bool is_folder = entry.kind == platform::FolderEntry::Kind::folder;
+        const WalkStep step = rules.step(entry.name, relative, is_folder);
+        if (step == WalkStep::enter)
+            all = walk(folder, rules, root, path, relative + "/", found) && all;
+        if (step != WalkStep::take)
             continue;
         Found file;
         if (entry.kind == platform::FolderEntry::Kind::link) {
@@ -283,7 +257,9 @@ bool find_files(const Settings& settings, std::vector<Found>& found) {
             all = fail(folder.path, std::string("is no folder: ") + std::strerror(errno));
             continue;
         }
-        all = walk(folder, root, skipped_below(settings, root), folder.path, "", found) && all;
+        const std::vector<std::string> skipped = skipped_below(settings, root);
+        const WalkRules rules(folder.patterns, folder.excludes, skipped, folder.flags.hidden);
+        all = walk(folder, rules, root, folder.path, "", found) && all;
     }
     if (!all)
         return false;

@@ -99,10 +99,6 @@ namespace {
 
 } // namespace
 
-bool is_litter(const std::string& name) {
-    return vormesta_is_litter(name.c_str()) != 0;
-}
-
 bool left_out(const std::string& name, bool hidden) {
     return vormesta_left_out(name.c_str(), hidden) != 0;
 }
@@ -111,8 +107,38 @@ bool pattern_matches(const std::string& pattern, const std::string& relative) {
     return vormesta_pattern_matches(pattern.c_str(), relative.c_str()) != 0;
 }
 
-bool plain_pattern(const std::string& pattern) {
-    return vormesta_plain_pattern(pattern.c_str()) != 0;
+namespace {
+
+std::vector<const char*> null_ended(const std::vector<std::string>& strings) {
+    std::vector<const char*> pointers;
+    for (const std::string& text : strings)
+        pointers.push_back(text.c_str());
+    pointers.push_back(nullptr);
+    return pointers;
+}
+
+} // namespace
+
+WalkRules::WalkRules(const std::vector<std::string>& patterns,
+                     const std::vector<std::string>& excludes,
+                     const std::vector<std::string>& skipped, bool hidden)
+    : patterns_(null_ended(patterns)), excludes_(null_ended(excludes)),
+      skipped_(null_ended(skipped)), hidden_(hidden) {}
+
+WalkStep WalkRules::step(const std::string& name, const std::string& relative, bool folder) const {
+    const vormesta_walk_rules rules{patterns_.data(), excludes_.data(), skipped_.data(), hidden_};
+    switch (vormesta_walk_entry(&rules, name.c_str(), relative.c_str(), folder)) {
+    case VORMESTA_WALK_ENTER:
+        return WalkStep::enter;
+    case VORMESTA_WALK_TAKE:
+        return WalkStep::take;
+    default:
+        return WalkStep::pass;
+    }
+}
+
+bool inside(const std::string& path, const std::string& root) {
+    return vormesta_inside(path.c_str(), root.c_str()) != 0;
 }
 
 std::string c_string(const std::string& text) {
@@ -402,6 +428,7 @@ std::string live_source_end(const std::string& library, const LiveLibrary& live)
     std::string text = "#ifdef VORMESTA_LIVE\n";
     for (const char* function : {"_find", "_count", "_at", "_below"})
         text += "#undef " + id + function + "\n";
+    text += rules;
     text += live_header;
     std::string folders;
     for (std::size_t i = 0; i < live.folders.size(); ++i) {
@@ -411,13 +438,13 @@ std::string live_source_end(const std::string& library, const LiveLibrary& live)
                 string_array(statics + "_excludes_" + n, folder.excludes) +
                 string_array(statics + "_skipped_" + n, folder.skipped);
         folders += "    {" + c_string(folder.path) + ", " + c_string(folder.prefix) + ", " +
-                   (folder.hidden ? "1" : "0") + ", " + (folder.etag ? "1" : "0") + ", " + statics +
-                   "_patterns_" + n + ", " + statics + "_excludes_" + n + ", " + statics +
-                   "_skipped_" + n + "},\n";
+                   (folder.etag ? "1" : "0") + ", {" + statics + "_patterns_" + n + ", " + statics +
+                   "_excludes_" + n + ", " + statics + "_skipped_" + n + ", " +
+                   (folder.hidden ? "1" : "0") + "}},\n";
     }
     text += "static const struct vormesta_live_folder " + statics + "_folders[] = {\n" + folders +
-            "    {VORMESTA_NULL, VORMESTA_NULL, 0, 0, VORMESTA_NULL, VORMESTA_NULL, "
-            "VORMESTA_NULL}};\n";
+            "    {VORMESTA_NULL, VORMESTA_NULL, 0, {VORMESTA_NULL, VORMESTA_NULL, VORMESTA_NULL, "
+            "0}}};\n";
     text += "static const struct vormesta_live_listed " + statics + "_listed[] = {\n";
     for (const LiveListed& file : live.listed)
         text += "    {" + c_string(file.path) + ", " + c_string(file.relative) + ", " +
@@ -433,7 +460,6 @@ std::string live_source_end(const std::string& library, const LiveLibrary& live)
             (known[i].type.text ? c_string(content_type(known[i].type, true)) : "VORMESTA_NULL") +
             "},\n";
     text += "};\n";
-    text += rules;
     text += fill(functions, {{"VORMESTA_LIBRARY_NAME", c_string(library)}, {"LIBRARY", id}});
     return text + "#endif\n";
 }

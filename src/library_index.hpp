@@ -62,12 +62,8 @@ bool refuse_clashes(const std::string& library, const EntryList& sorted, std::st
 bool sort_entries(const std::string& library, std::vector<IndexEntry>& entries,
                   std::string& refused);
 
-// Whether `name` is an editor's or the system's litter: lock, autosave, backup and swap files
-// (Emacs `.#x`, `#x#`, `x~`; Vim `.x.swp` to `.x.swa` and `4913`; JetBrains `x___jb_tmp___` and
-// `x___jb_old___`; Kate `x.kate-swp`; LibreOffice `.~lock.x#`), `.DS_Store`, `Thumbs.db` and
-// `desktop.ini`.
-bool is_litter(const std::string& name);
-// Whether a folder walk leaves the file or folder `name` out: litter always, hidden names (a
+// Whether a folder walk leaves the file or folder `name` out: litter always (editors' lock,
+// autosave, backup and swap files, `.DS_Store`, `Thumbs.db`, `desktop.ini`), hidden names (a
 // leading '.') unless `hidden` is asked.
 bool left_out(const std::string& name, bool hidden);
 
@@ -75,8 +71,26 @@ bool left_out(const std::string& name, bool hidden);
 // folder; one with '/' matches a leading folder part and then the name, at any depth below it.
 // '*' and '?' do not cross '/'; "[abc]" is a set; a '\' takes the next character as it is.
 bool pattern_matches(const std::string& pattern, const std::string& relative);
-// Whether `pattern` names one file exactly, with no wildcard.
-bool plain_pattern(const std::string& pattern);
+
+// What a walk does with one entry of a folder: the same rules a live library walks by.
+enum class WalkStep { pass, enter, take };
+
+// One folder's walk settings. It keeps pointers into the strings it is given.
+class WalkRules {
+  public:
+    WalkRules(const std::vector<std::string>& patterns, const std::vector<std::string>& excludes,
+              const std::vector<std::string>& skipped, bool hidden);
+    // The entry `name` at `relative` below the top; `folder` where it is a folder itself, not a
+    // link to one. `take` leaves the walker to check that it is a file, or a link to one inside.
+    WalkStep step(const std::string& name, const std::string& relative, bool folder) const;
+
+  private:
+    std::vector<const char*> patterns_, excludes_, skipped_;
+    bool hidden_;
+};
+
+// Whether `path` lies below the folder `root`, both resolved: where a link may lead.
+bool inside(const std::string& path, const std::string& root);
 
 // The bound of a file's array: its bytes and a text file's NUL; an empty file's array holds one
 // NUL, since C has no arrays of size 0.

@@ -48,17 +48,18 @@ const struct vormesta_file* LIBRARY_find(const char* path);
 size_t LIBRARY_count(void);
 const struct vormesta_file* LIBRARY_at(size_t i);
 const struct vormesta_file* LIBRARY_below(const char* folder, size_t* count);
+// The walk's rules first, as the step writes them.
+#include "../src/index/rules.c"
+
 #include "../src/index/live.h"
 const char* const none[] = {nullptr};
 const char* const drafts[] = {"drafts/*", nullptr};
 const struct vormesta_live_folder vormesta_LIBRARY_live_folders[] = {
-    {"scratch/live", "", 0, 1, none, drafts, none}, {nullptr, nullptr, 0, 0, none, none, none}};
+    {"scratch/live", "", 1, {none, drafts, none, 0}}, {nullptr, nullptr, 0, {none, none, none, 0}}};
 const struct vormesta_live_listed vormesta_LIBRARY_live_listed[] = {{nullptr, nullptr, 0}};
 const struct vormesta_live_type vormesta_LIBRARY_live_types[] = {
     {"txt", "text/plain", "text/plain; charset=utf-8"}};
 #define VORMESTA_LIBRARY_NAME "live"
-#include "../src/index/rules.c"
-// The walk's rules first, as the step writes them.
 #include "../src/index/live.c"
 }
 } // namespace live
@@ -117,6 +118,7 @@ TEST(Live, FollowsTheFolderThenFallsBackToWhatItEmbedded) {
     EXPECT_TRUE(serves(".c.txt", nullptr) && serves("c.txt~", nullptr) &&
                 serves("drafts/d.txt", nullptr));
     EXPECT_EQ(live::live_count(), 2u);
+    EXPECT_EQ(live::live_find("b.txt"), live::live_find("b.txt")); // walked again, found the same
     std::filesystem::remove(folder + "a.txt");
     EXPECT_TRUE(serves("a.txt", nullptr));
     std::size_t count = 0;

@@ -112,19 +112,24 @@ static int vormesta_live_is_link(const char* path) {
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
 }
 
-/* `path` with every link resolved, as the system names it; null where it cannot be. */
+/* `path` with every link resolved, as the system names it; null where it cannot be. The name
+   goes on the heap: a program's threads may have small stacks. */
 static char* vormesta_live_resolved(const char* path) {
     HANDLE file = vormesta_live_open(path, 0);
-    wchar_t wide[32768];
-    DWORD size;
-    char* resolved;
+    DWORD size = 0, written = 0;
+    wchar_t* wide = VORMESTA_NULL;
+    char* resolved = VORMESTA_NULL;
     if (file == INVALID_HANDLE_VALUE)
         return VORMESTA_NULL;
-    size = GetFinalPathNameByHandleW(file, wide, 32768, FILE_NAME_NORMALIZED);
+    size = GetFinalPathNameByHandleW(file, VORMESTA_NULL, 0, FILE_NAME_NORMALIZED);
+    if (size > 0)
+        wide = VORMESTA_CAST(wchar_t*, malloc(size * sizeof(wchar_t)));
+    if (wide)
+        written = GetFinalPathNameByHandleW(file, wide, size, FILE_NAME_NORMALIZED);
     CloseHandle(file);
-    if (size == 0 || size >= 32768)
-        return VORMESTA_NULL;
-    resolved = vormesta_live_narrow(wide);
+    if (wide && written > 0 && written < size)
+        resolved = vormesta_live_narrow(wide);
+    free(wide);
     return resolved;
 }
 
@@ -377,26 +382,6 @@ static void vormesta_live_add_name(void* context, const char* name) {
     vormesta_live_add_copy(walk, &walk->names, &walk->name_count, &walk->name_room, name);
 }
 
-static int vormesta_live_any(const char* const* patterns, const char* relative, int plain) {
-    for (; *patterns; ++patterns)
-        if ((!plain || vormesta_plain_pattern(*patterns)) &&
-            vormesta_pattern_matches(*patterns, relative))
-            return 1;
-    return 0;
-}
-
-static int vormesta_live_picked(const struct vormesta_live_folder* folder, const char* relative) {
-    return (!folder->patterns[0] || vormesta_live_any(folder->patterns, relative, 0)) &&
-           !vormesta_live_any(folder->excludes, relative, 0);
-}
-
-static int vormesta_live_inside(const char* path, const char* root) {
-    size_t length = strlen(root);
-    return strncmp(path, root, length) == 0 && path[length] != '\0' &&
-           (path[length] == '/' || path[length] == '\\' || root[length - 1] == '/' ||
-            root[length - 1] == '\\');
-}
-
 static int vormesta_live_compare_names(const void* a, const void* b) {
     return strcmp(*VORMESTA_CAST(char* const*, a), *VORMESTA_CAST(char* const*, b));
 }
@@ -437,9 +422,8 @@ static void vormesta_live_forget(struct vormesta_live_walk* walk) {
     free(walk->watched);
 }
 
-/* Walks the folder `at`, `below` its top, as the step does: litter and (unless asked) hidden
-   names left out, but a file a plain pattern names; the build's folders skipped; links followed
-   only to a file inside; nothing but files, and none of them opened here. */
+/* Walks the folder `at`, `below` its top, by the step's rules (`vormesta_walk_entry`): links
+   followed only to a file inside; nothing but files, and none of them opened here. */
 static void vormesta_live_walk_folder(struct vormesta_live_walk* walk, const char* at,
                                       const char* below) {
     const struct vormesta_live_folder* folder = walk->folder;
@@ -460,24 +444,19 @@ static void vormesta_live_walk_folder(struct vormesta_live_walk* walk, const cha
         if (!path || !relative) {
             walk->failed = 1;
         } else {
+            int step;
             vormesta_live_look(path, &version);
-            if (version.kind == 2 && !link) {
-                const char* const* skipped = folder->skipped;
-                while (*skipped && strcmp(*skipped, relative) != 0)
-                    ++skipped;
-                if (!vormesta_left_out(names[i], folder->hidden) && !*skipped) {
-                    char* deeper = vormesta_live_join(relative, "/", "");
-                    if (deeper)
-                        vormesta_live_walk_folder(walk, path, deeper);
-                    walk->failed |= !deeper;
-                    free(deeper);
-                }
-            } else if (version.kind == 1 &&
-                       (!vormesta_left_out(names[i], folder->hidden) ||
-                        vormesta_live_any(folder->patterns, relative, 1)) &&
-                       vormesta_live_picked(folder, relative)) {
+            step =
+                vormesta_walk_entry(&folder->rules, names[i], relative, version.kind == 2 && !link);
+            if (step == VORMESTA_WALK_ENTER) {
+                char* deeper = vormesta_live_join(relative, "/", "");
+                if (deeper)
+                    vormesta_live_walk_folder(walk, path, deeper);
+                walk->failed |= !deeper;
+                free(deeper);
+            } else if (step == VORMESTA_WALK_TAKE && version.kind == 1) {
                 char* target = link ? vormesta_live_resolved(path) : VORMESTA_NULL;
-                if (!link || (target && vormesta_live_inside(target, walk->root)))
+                if (!link || (target && vormesta_inside(target, walk->root)))
                     vormesta_live_keep(walk, folder->prefix, relative, path, folder->etag);
                 free(target);
             }
@@ -679,6 +658,18 @@ static void vormesta_LIBRARY_take(struct vormesta_live_snapshot* next, size_t* k
     next->from[(*kept)++] = found->from;
 }
 
+/* Whether two looks hold the very same files, read once: then the later one hands out the
+   earlier one's, so a file found again with nothing changed is the pointer it was. */
+static int vormesta_live_same_files(const struct vormesta_live_snapshot* a,
+                                    const struct vormesta_live_snapshot* b) {
+    size_t i;
+    for (i = 0; a->count == b->count && i < a->count; ++i)
+        if (a->files[i].path != b->files[i].path || a->files[i].data != b->files[i].data ||
+            a->files[i].size != b->files[i].size || a->files[i].etag != b->files[i].etag)
+            return 0;
+    return a->count == b->count;
+}
+
 /* The library as its folders hold it now; null where a folder is gone. */
 static struct vormesta_live_snapshot* vormesta_LIBRARY_walk(struct vormesta_live_snapshot* last) {
     struct vormesta_live_walk walk;
@@ -709,6 +700,10 @@ static struct vormesta_live_snapshot* vormesta_LIBRARY_walk(struct vormesta_live
         vormesta_LIBRARY_take(next, &kept, &walk.found[i], last, &old);
     free(walk.found); /* its strings are the look's now, or leaked with it */
     next->count = kept;
+    if (last && vormesta_live_same_files(next, last)) {
+        free(next->files);
+        next->files = last->files;
+    }
     next->older = last;
     next->watched = walk.watched;
     next->watched_count = walk.watched_count;

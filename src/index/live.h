@@ -1,5 +1,5 @@
 /* What a live library knows of where its files come from: the step writes its folders, files and
-   media types in these forms after this. */
+   media types in these forms after this, and the walk's rules (rules.c) before it. */
 #ifdef _WIN32
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
@@ -18,11 +18,8 @@
 struct vormesta_live_folder {
     const char* path;
     const char* prefix;          /* before the path below it of each file */
-    int hidden;                  /* hidden names taken */
     int etag;                    /* a validator asked */
-    const char* const* patterns; /* each ended by a null; none but the null: every file */
-    const char* const* excludes;
-    const char* const* skipped; /* folders below it left out (the build's own), by their paths */
+    struct vormesta_walk_rules rules;
 };
 
 /* A file the library names on its own. */

@@ -147,3 +147,60 @@ static int vormesta_pattern_matches(const char* pattern, const char* relative) {
 static int vormesta_plain_pattern(const char* pattern) {
     return !strpbrk(pattern, "*?[\\");
 }
+
+/* A folder's walk settings. Each list ends with a null; `patterns` holding none but it takes
+   every file. */
+struct vormesta_walk_rules {
+    const char* const* patterns;
+    const char* const* excludes;
+    const char* const* skipped; /* folders below the top left out (the build's own), by path */
+    int hidden;                 /* hidden names taken */
+};
+
+static int vormesta_any_matches(const char* const* patterns, const char* relative, int plain) {
+    for (; *patterns; ++patterns)
+        if ((!plain || vormesta_plain_pattern(*patterns)) &&
+            vormesta_pattern_matches(*patterns, relative))
+            return 1;
+    return 0;
+}
+
+/* What a walk does with one entry of a folder. */
+#define VORMESTA_WALK_PASS 0  /* leaves it out */
+#define VORMESTA_WALK_ENTER 1 /* goes down into it */
+#define VORMESTA_WALK_TAKE 2  /* takes it, once the walker finds it a file or a link to one */
+
+/* The entry `name`, at `relative` below the top; `folder` where it is a folder itself, not a link
+   to one. Litter and (unless asked) hidden names are left out, but a file a plain pattern names;
+   the build's folders are skipped; a file must be picked by the patterns and by no exclude. */
+static int vormesta_walk_entry(const struct vormesta_walk_rules* rules, const char* name,
+                               const char* relative, int folder) {
+    int left_out = vormesta_left_out(name, rules->hidden);
+    if (folder) {
+        const char* const* skipped = rules->skipped;
+        while (*skipped && strcmp(*skipped, relative) != 0)
+            ++skipped;
+        return left_out || *skipped ? VORMESTA_WALK_PASS : VORMESTA_WALK_ENTER;
+    }
+    if (left_out && !vormesta_any_matches(rules->patterns, relative, 1))
+        return VORMESTA_WALK_PASS;
+    return (!rules->patterns[0] || vormesta_any_matches(rules->patterns, relative, 0)) &&
+                   !vormesta_any_matches(rules->excludes, relative, 0)
+               ? VORMESTA_WALK_TAKE
+               : VORMESTA_WALK_PASS;
+}
+
+static int vormesta_is_separator(char c) {
+#ifdef _WIN32
+    return c == '/' || c == '\\';
+#else
+    return c == '/'; /* a backslash is part of a name here */
+#endif
+}
+
+/* Whether `path` lies below the folder `root`, both resolved: a link is followed only there. */
+static int vormesta_inside(const char* path, const char* root) {
+    size_t length = strlen(root);
+    return length > 0 && strncmp(path, root, length) == 0 && path[length] != '\0' &&
+           (vormesta_is_separator(path[length]) || vormesta_is_separator(root[length - 1]));
+}
