@@ -12,6 +12,7 @@ The cmake_* rows build the same program from CMakeLists.txt with clang-cl and ll
 import argparse
 import gzip
 import hashlib
+import json
 import os
 import re
 import shutil
@@ -31,7 +32,9 @@ def build(folder, *args, target="Build", platform="x64", configuration="Debug"):
     done = subprocess.run(["dotnet", "msbuild", "App.proj", f"-t:{target}", "-nologo", "-v:n",
                            f"-p:Platform={platform}", f"-p:Configuration={configuration}",
                            f"-p:VormestaPackage={opts.package_root}",
-                           f"-p:VormestaStep={opts.step}", *args],
+                           f"-p:VormestaStep={opts.step}",
+                           f"-p:WindowsSDK_IncludePath={opts.sdk}/um%3B{opts.sdk}/shared",
+                           f"-p:SdkCaseOverlay={opts.overlay}", *args],
                           cwd=folder, capture_output=True, text=True)
     return done.returncode, done.stdout + done.stderr
 
@@ -299,8 +302,10 @@ def row_embed_only(folder):
 
 
 def row_live(folder):
-    """Live in Debug alone: Release builds and runs with nothing of it in the index; Debug's step
-    writes the walk under VORMESTA_LIVE, which the index's compile is given."""
+    """Live in Debug alone: Release builds and runs with nothing of it in the index; Debug's index
+    walks the folder (compiled against the Windows SDK's headers), and its program, run again
+    after an edit, an add, a rename and a remove with no build between, prints the folder as it
+    is then."""
     proj = folder / "App.proj"
     proj.write_text(proj.read_text().replace(
         '  <Import Project="$(VormestaPackage)/build/native/vormesta.props" />',
@@ -312,12 +317,19 @@ def row_live(folder):
     if "VORMESTA_LIVE" in Path(source.format("Release")).read_text():
         failures.append("Release's index holds the live walk")
     failures += program(folder, configuration="Release")
-    log, more = built(folder, target="_VormestaFolders")
+    log, more = built(folder)
     debug = Path(source.format("Debug"))
     text = debug.read_text() if debug.exists() else ""
     if "#ifdef VORMESTA_LIVE" not in text or str(folder / "www") not in text:
         more.append(f"Debug's index lacks the live walk over the folder:\n{log[-2000:]}")
-    return failures + more
+    more += program(folder)
+    www = folder / "www"
+    (www / "index.html").write_bytes(b"<!doctype html><p>edited, no build")
+    (www / "added.css").write_bytes(b"p { margin: 0 }")
+    (www / "moved").mkdir()
+    (www / "index.js").rename(www / "moved/index.js")
+    (www / "[slug].html").unlink()
+    return failures + more + program(folder)
 
 
 ROWS = {"x64": lambda f: row_platform(f, "x64"), "win32": lambda f: row_platform(f, "Win32"),
@@ -331,8 +343,21 @@ ROWS = {"x64": lambda f: row_platform(f, "x64"), "win32": lambda f: row_platform
         "cmake_arm64": lambda f: row_cmake(f, "ARM64")}
 
 
+SDK = ("10.0.26100.9169", "10.0.26100.0")  # NuGet's Microsoft.Windows.SDK.CPP, and its headers
+
+
+def case_overlay(include, overlay):
+    """A clang overlay that finds the SDK's headers by their names in any case, as Windows does."""
+    roots = [{"name": str(include / part), "type": "directory",
+              "contents": [{"name": header.name, "type": "file", "external-contents": str(header)}
+                           for header in (include / part).iterdir() if header.is_file()]}
+             for part in ("um", "shared")]
+    overlay.write_text(json.dumps({"version": 0, "case-sensitive": "false", "roots": roots}))
+
+
 def restore(work):
-    """The package as a project gets it: from a folder feed, into a packages folder."""
+    """The package as a project gets it: from a folder feed, into a packages folder; the Windows
+    SDK's headers from NuGet."""
     feed, packages = work / "feed", work / "packages"
     shutil.rmtree(work, ignore_errors=True)
     feed.mkdir(parents=True)
@@ -340,11 +365,16 @@ def restore(work):
     version = re.search(r"vormesta\.(.+)\.nupkg$", opts.package.name).group(1)
     (work / "NuGet.config").write_text(
         '<?xml version="1.0" encoding="utf-8"?>\n<configuration><packageSources><clear/>'
-        f'<add key="local" value="{feed}"/></packageSources></configuration>\n')
+        f'<add key="local" value="{feed}"/>'
+        '<add key="nuget.org" value="https://api.nuget.org/v3/index.json"/>'
+        '</packageSources></configuration>\n')
     shutil.copy(HERE / "Restore.csproj", work)
     subprocess.run(["dotnet", "restore", "Restore.csproj", "--packages", str(packages),
-                    f"-p:VormestaVersion={version}", "-nologo"], cwd=work, check=True,
-                   stdout=subprocess.DEVNULL)
+                    f"-p:VormestaVersion={version}", f"-p:WindowsSdkPackage={SDK[0]}", "-nologo"],
+                   cwd=work, check=True, stdout=subprocess.DEVNULL)
+    opts.sdk = packages / "microsoft.windows.sdk.cpp" / SDK[0] / "c/Include" / SDK[1]
+    opts.overlay = work / "sdk-overlay.yaml"
+    case_overlay(opts.sdk, opts.overlay)
     return packages / "vormesta" / version
 
 
