@@ -285,12 +285,6 @@ std::string number(std::uint64_t value) {
     return std::to_string(value) + '\0';
 }
 
-// Which version of which file a look saw: its size, times and identity.
-std::string version_of(const platform::InputFacts& facts) {
-    return number(facts.size) + number(facts.modified) + number(facts.changed) +
-           number(facts.id.volume) + number(facts.id.high) + number(facts.id.low);
-}
-
 // Where the pieces of the object are listed, by what each holds.
 std::string pieces_path(const Settings& settings) {
     return settings.record + ".pieces";
@@ -298,9 +292,8 @@ std::string pieces_path(const Settings& settings) {
 
 // A version as a line's fields.
 std::string version_line(const platform::InputFacts& facts) {
-    std::string line = version_of(facts);
-    std::replace(line.begin(), line.end(), '\0', '\t');
-    return line;
+    std::string line;
+    return append_version(line, facts, '\t');
 }
 
 // What the outputs are made of: the step's own text, the settings, the target, and each file's
@@ -341,8 +334,10 @@ std::string record_of(const Settings& settings, const ObjectTarget& target,
                   number(target.os_abi) + number(target.abi_version) + number(target.cpu_type) +
                   number(target.cpu_subtype) + target.platform_command + '\0' +
                   target.symbol_prefix + '\0';
-    for (const Found& file : found)
-        record += file.entry.from + '\0' + file.entry.relative + '\0' + version_of(file.facts);
+    for (const Found& file : found) {
+        record.append(file.entry.from).append(1, '\0').append(file.entry.relative).append(1, '\0');
+        append_version(record, file.facts, '\0');
+    }
     return record;
 }
 
@@ -364,7 +359,7 @@ std::string outputs_as_left(const Settings& settings, const std::vector<Found>& 
         platform::InputFacts facts;
         if (!platform::facts_of_path(path, facts))
             return "";
-        outputs += path + '\0' + version_of(facts);
+        append_version(outputs.append(path).append(1, '\0'), facts, '\0');
     }
     return outputs;
 }
@@ -768,6 +763,7 @@ bool make_output_folders(std::initializer_list<const std::string*> outputs) {
 
 bool add_web_facts(const Settings& settings, std::vector<Found>& found) {
     std::vector<WebInput> inputs;
+    inputs.reserve(found.size());
     for (const Found& file : found) {
         const auto premade = settings.premade.find(file.entry.relative);
         inputs.push_back({file.entry.from, file.entry.relative, file.facts, file.flags.web,
@@ -780,9 +776,9 @@ bool add_web_facts(const Settings& settings, std::vector<Found>& found) {
     for (std::size_t i = 0; i < found.size(); ++i) {
         found[i].entry.type = facts[i].type;
         found[i].entry.etag = facts[i].etag;
-        found[i].web = facts[i];
         if (facts[i].made_faster)
             faster.push_back(found[i].entry.from);
+        found[i].web = std::move(facts[i]);
     }
     return faster.empty() || say_faster(settings.name, faster);
 }

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <charconv>
 #include <cstring>
 #include <vector>
 
@@ -227,6 +228,16 @@ bool write_text(const std::string& path, const std::string& text, const platform
     if (is_same_text(path, text))
         return true;
     return write_file(path, input, [&](std::FILE* out) { return put(out, text, path); });
+}
+
+std::string& append_version(std::string& out, const platform::InputFacts& facts, char after) {
+    for (const std::uint64_t number : {facts.size, facts.modified, facts.changed, facts.id.volume,
+                                       facts.id.high, facts.id.low}) {
+        char digits[24];
+        out.append(digits, std::to_chars(digits, digits + sizeof digits, number).ptr)
+            .push_back(after);
+    }
+    return out;
 }
 
 std::vector<std::string> split(const std::string& text, char separator) {

@@ -89,6 +89,9 @@ bool write_text(const std::string& path, const std::string& text,
 
 // `text` cut at each `separator`: one field more than there are separators.
 std::vector<std::string> split(const std::string& text, char separator);
+// Appends which version of a file a look saw (its size, times and identity, each number followed
+// by `after`) to `out`; the step's record and cache both key what they keep by it.
+std::string& append_version(std::string& out, const platform::InputFacts& facts, char after);
 
 // The folder part of `path`, with its last separator ('/' or '\\'); empty for a bare name.
 std::string folder_of(const std::string& path);
