@@ -99,14 +99,6 @@ bool parse_forms(const std::string& field, std::vector<LearntForm>& forms) {
     return true;
 }
 
-// Where the field after the `count`th tab of `line` begins; it has that many.
-std::size_t after_tabs(const std::string& line, int count) {
-    std::size_t at = 0;
-    while (count-- > 0)
-        at = line.find('\t', at) + 1;
-    return at;
-}
-
 // The text before the next `separator` of `text`, taken off it; false where there is none.
 bool take_field(std::string_view& text, char separator, std::string_view& field) {
     const std::size_t end = text.find(separator);
@@ -115,6 +107,24 @@ bool take_field(std::string_view& text, char separator, std::string_view& field)
     field = text.substr(0, end);
     text.remove_prefix(end + 1);
     return true;
+}
+
+// One line of the learnt file cut into its four fields and its key (the version's six numbers,
+// then the path); false where it has too few tabs for that.
+bool cut_learnt_line(std::string_view line, std::string_view (&fields)[4], std::string_view& key) {
+    for (std::string_view& field : fields)
+        if (!take_field(line, '\t', field))
+            return false;
+    key = line;
+    return std::count(key.begin(), key.end(), '\t') >= 6;
+}
+
+// The path a key names: what follows the version's six numbers.
+std::string_view path_in_key(std::string_view key) {
+    std::string_view number;
+    for (int i = 0; i < 6; ++i)
+        take_field(key, '\t', number);
+    return key;
 }
 
 // A line per file, ended by a NUL (a path may hold a line end): utf8 and starts-compressed (0 or
@@ -132,11 +142,8 @@ std::unordered_map<std::string, Learnt> read_learnt(const std::string& path) {
         return {};
     std::unordered_map<std::string, Learnt> learnt;
     while (!rest.empty()) {
-        std::string_view fields[4];
-        bool whole = take_field(rest, '\0', line);
-        for (std::string_view& field : fields)
-            whole = whole && take_field(line, '\t', field);
-        if (!whole || std::count(line.begin(), line.end(), '\t') < 6)
+        std::string_view fields[4], key;
+        if (!take_field(rest, '\0', line) || !cut_learnt_line(line, fields, key))
             return {};
         Learnt file;
         const bool flags =
@@ -146,7 +153,7 @@ std::unordered_map<std::string, Learnt> read_learnt(const std::string& path) {
             !parse_forms(std::string(fields[3]), file.forms) ||
             (!file.forms.empty() && fields[2].empty()))
             return {};
-        learnt.insert_or_assign(std::string(line), std::move(file));
+        learnt.insert_or_assign(std::string(key), std::move(file));
     }
     return learnt;
 }
@@ -527,13 +534,11 @@ void forget_learnt(const std::string& cache, const std::string& from, const std:
     platform::InputFacts facts;
     if (!platform::facts_of_path(cache + ".files", facts) || !read_whole(cache + ".files", text))
         return;
-    for (const std::string& line : split(text, '\0')) {
-        const std::vector<std::string> fields = split(line, '\t');
-        // The path follows the four fields and the six numbers of the version.
-        const bool other = fields.size() >= 11 && fields[2] != digest &&
-                           line.compare(after_tabs(line, 10), std::string::npos, from) != 0;
-        if (other)
-            kept += line + '\0';
+    std::string_view rest = text, line;
+    while (take_field(rest, '\0', line)) {
+        std::string_view fields[4], key;
+        if (cut_learnt_line(line, fields, key) && fields[2] != digest && path_in_key(key) != from)
+            kept.append(line).push_back('\0');
     }
     write_text(cache + ".files", kept);
 }
