@@ -38,6 +38,33 @@ enum Section : std::uint16_t {
 // the files through 64-bit pointers, from any code model.
 constexpr std::uint64_t large_data_threshold = 65536;
 
+// Large data goes in pieces, each its own section of the same name, one after another. GNU ld
+// reads an input section whole into a buffer as large as the largest one, so a single section
+// of hundreds of MB costs it that much fresh memory at every link; pieces reuse the buffer.
+// The first piece is at least `piece_least`, and large enough that there are at most about
+// `most_pieces`. Each later piece is one alignment larger than the one before (the last one
+// is what is left), so no two pieces have the same size, and a linker that folds identical
+// sections into one cannot take one piece for another. Every bound is a multiple of the
+// alignment, so the linker puts each piece right after the one before.
+constexpr std::uint64_t piece_least = 1 << 20;
+constexpr std::uint64_t most_pieces = 4096;
+
+// Where each piece begins, then the end of the data.
+std::vector<std::uint64_t> piece_bounds(std::uint64_t size, std::uint32_t alignment) {
+    const std::uint64_t least = std::max(piece_least, (size + most_pieces - 1) / most_pieces);
+    const std::uint64_t first = (least + alignment - 1) / alignment * alignment;
+    std::vector<std::uint64_t> bounds{0};
+    std::uint64_t next = first;
+    for (; size - bounds.back() > next; next += alignment)
+        bounds.push_back(bounds.back() + next);
+    // What is left would repeat the size of a piece before: the last piece takes it too.
+    const std::uint64_t left = size - bounds.back();
+    if (bounds.size() > 1 && left >= first && left < next && (left - first) % alignment == 0)
+        bounds.pop_back();
+    bounds.push_back(size);
+    return bounds;
+}
+
 // The GNU property note of data on a machine whose linkers AND control-flow features across
 // their inputs: a program keeps its hardening only when every object claims it, and data
 // honours every such feature (x86: IBT and shadow stack; aarch64: BTI and PAC). Empty for
@@ -190,12 +217,12 @@ bool elf_address_relocation(const ObjectTarget& t, AddressRelocation& relocation
     return false;
 }
 
-// ELF: the data in .rodata (.lrodata past the threshold on x86-64), an empty
-// .note.GNU-stack so that the stack stays non-executable, the GNU property note, and the
-// symbols, with their sizes, hidden: a shared library that links the object exports none. A
-// table goes in .data.rel.ro, where a compiler puts a const table of pointers (written once
-// when a position-independent program is loaded, read-only after), its addresses relocated
-// against the sections' own symbols.
+// ELF: the data in .rodata (.lrodata past the threshold on x86-64), in pieces where it is
+// large (above), an empty .note.GNU-stack so that the stack stays non-executable, the GNU
+// property note, and the symbols, with their sizes, hidden: a shared library that links the
+// object exports none. A table goes in .data.rel.ro, where a compiler puts a const table of
+// pointers (written once when a position-independent program is loaded, read-only after), its
+// addresses relocated against the sections' own symbols.
 bool lay_out_elf(const ObjectTarget& t, const std::vector<ObjectSymbol>& symbols,
                  std::uint64_t size, std::uint32_t alignment, ObjectLayout& layout,
                  std::string& refused, const ObjectTable* table) {
@@ -212,20 +239,44 @@ bool lay_out_elf(const ObjectTarget& t, const std::vector<ObjectSymbol>& symbols
     auto section_count = static_cast<std::uint16_t>(property_note + (note.empty() ? 0 : 1));
     // The table after the other sections, its relocations next.
     AddressRelocation relocation;
+    const bool relocates = elf_address_relocation(t, relocation);
     const std::uint16_t table_section = section_count;
     std::uint32_t name_table = 0, name_relocations = 0;
     std::string table_data, relocations;
     if (table) {
-        elf_address_relocation(t, relocation);
         section_count = static_cast<std::uint16_t>(section_count + 2);
         name_table = names.add(".data.rel.ro");
         name_relocations =
             names.add(std::string(relocation.in_relocation ? ".rela" : ".rel") + ".data.rel.ro");
         lay_out_table(t, *table, relocation, table_data, relocations);
     }
-    // Before the global symbols, where there is a table: the sections' own, which its
-    // relocations name.
-    const std::uint64_t locals = table ? 3 : 1;
+    // Then the pieces after the first, and the first one's relocations: one for each of them,
+    // so that a linker that drops the sections no one names keeps them all where it keeps the
+    // first, which every symbol names. Only the first: GNU ld on x86 reads and keeps in memory
+    // the contents of every section that has relocations.
+    const std::vector<std::uint64_t> bounds =
+        relocates ? piece_bounds(size, alignment) : std::vector<std::uint64_t>{0, size};
+    const std::uint64_t pieces = bounds.size() - 1;
+    const std::uint16_t first_piece = section_count;
+    if (pieces > 1)
+        section_count = static_cast<std::uint16_t>(section_count + pieces);
+    const std::uint32_t name_links =
+        pieces > 1 ? names.add(std::string(relocation.in_relocation ? ".rela" : ".rel") +
+                               (large ? ".lrodata" : ".rodata"))
+                   : 0;
+    // Local symbols before the global ones: the sections' own, which relocations name (the
+    // data's and the table's where there is a table; every piece's after the first).
+    const std::uint64_t piece_symbols = table ? 3 : 1;
+    const std::uint64_t locals = piece_symbols + pieces - 1;
+    std::string links;
+    Bytes link(links, t.big_endian);
+    for (std::uint64_t i = 1; i < pieces; ++i) {
+        const std::uint64_t symbol = piece_symbols + i - 1; // R_*_NONE is 0 on every machine
+        link.word(0, w);
+        link.word(w ? symbol << 32 : symbol << 8, w);
+        if (relocation.in_relocation)
+            link.word(0, w);
+    }
     StringTable symbol_names(std::string(1, '\0'));
     std::vector<ElfSymbol> globals;
     const std::uint8_t global = stb_global << 4 | stt_object;
@@ -246,7 +297,8 @@ bool lay_out_elf(const ObjectTarget& t, const std::vector<ObjectSymbol>& symbols
     const std::uint64_t shstrtab_at = strtab_at + symbol_names.bytes().size();
     const std::uint64_t table_at = align_up(shstrtab_at + names.bytes().size(), word);
     const std::uint64_t relocations_at = align_up(table_at + table_data.size(), word);
-    const std::uint64_t sections_at = align_up(relocations_at + relocations.size(), word);
+    const std::uint64_t links_at = align_up(relocations_at + relocations.size(), word);
+    const std::uint64_t sections_at = align_up(links_at + links.size(), word);
     if (!w && sections_at + section_count * 40u > max_32) {
         refused = too_large(size, "a 32-bit ELF object");
         return false;
@@ -267,6 +319,9 @@ bool lay_out_elf(const ObjectTarget& t, const std::vector<ObjectSymbol>& symbols
         put_symbol(rest, w, {0, stt_section, 0, data_section, 0, 0});
         put_symbol(rest, w, {0, stt_section, 0, table_section, 0, 0});
     }
+    for (std::uint64_t i = 1; i < pieces; ++i)
+        put_symbol(rest, w,
+                   {0, stt_section, 0, static_cast<std::uint16_t>(first_piece + i - 1), 0, 0});
     for (const ElfSymbol& symbol : globals)
         put_symbol(rest, w, symbol);
     out += symbol_names.bytes();
@@ -275,11 +330,17 @@ bool lay_out_elf(const ObjectTarget& t, const std::vector<ObjectSymbol>& symbols
     out += table_data;
     out.append(small(relocations_at - tail - out.size()), '\0');
     out += relocations;
+    out.append(small(links_at - tail - out.size()), '\0');
+    out += links;
     out.append(small(sections_at - tail - out.size()), '\0');
     put_section(rest, w, {0, sht_null, 0, 0, 0, 0, 0, 0, 0});
-    put_section(rest, w,
-                {name_data, sht_progbits, large ? shf_x86_64_large | shf_alloc : shf_alloc, data_at,
-                 size, 0, 0, alignment, 0});
+    const std::uint64_t data_flags = large ? shf_x86_64_large | shf_alloc : shf_alloc;
+    auto put_piece = [&](std::uint64_t i) {
+        put_section(rest, w,
+                    {name_data, sht_progbits, data_flags, data_at + bounds[i],
+                     bounds[i + 1] - bounds[i], 0, 0, alignment, 0});
+    };
+    put_piece(0);
     put_section(rest, w, {name_stack, sht_progbits, 0, shstrtab_at, 0, 0, 0, 1, 0});
     // sh_info: the index of the first global symbol, after the local ones.
     put_section(rest, w,
@@ -292,15 +353,22 @@ bool lay_out_elf(const ObjectTarget& t, const std::vector<ObjectSymbol>& symbols
     if (!note.empty())
         put_section(rest, w,
                     {name_property, sht_note, shf_alloc, note_at, note.size(), 0, 0, word, 0});
+    const std::uint64_t relocation_size = (relocation.in_relocation ? 3 : 2) * word;
+    const std::uint32_t relocation_type = relocation.in_relocation ? sht_rela : sht_rel;
     if (table) {
         put_section(rest, w,
                     {name_table, sht_progbits, shf_alloc | shf_write, table_at, table_data.size(),
                      0, 0, word, 0});
         put_section(rest, w,
-                    {name_relocations, relocation.in_relocation ? sht_rela : sht_rel, shf_info_link,
-                     relocations_at, relocations.size(), symtab, table_section, word,
-                     (relocation.in_relocation ? 3 : 2) * word});
+                    {name_relocations, relocation_type, shf_info_link, relocations_at,
+                     relocations.size(), symtab, table_section, word, relocation_size});
     }
+    for (std::uint64_t i = 1; i < pieces; ++i)
+        put_piece(i);
+    if (pieces > 1)
+        put_section(rest, w,
+                    {name_links, relocation_type, shf_info_link, links_at, links.size(), symtab,
+                     data_section, word, relocation_size});
     return true;
 }
 
