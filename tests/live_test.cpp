@@ -130,4 +130,31 @@ TEST(Live, FollowsTheFolderThenFallsBackToWhatItEmbedded) {
     EXPECT_EQ(live::live_count(), 1u);
 }
 
+// A relative folder is found below the workspace a `bazel run` names, by its name as it is
+// (on Windows, one the ANSI code page cannot hold); an absolute one, or no workspace, as named.
+TEST(Live, RelativeFoldersAreBelowTheWorkspaceBazelNames) {
+#ifdef _WIN32
+    const std::string workspace = "C:\\\xe8\xaa\x9e";
+    ASSERT_EQ(_wputenv_s(L"BUILD_WORKSPACE_DIRECTORY", L"C:\\\u8a9e"), 0);
+#else
+    const std::string workspace = "/w\xe8\xaa\x9e";
+    ASSERT_EQ(setenv("BUILD_WORKSPACE_DIRECTORY", workspace.c_str(), 1), 0);
+#endif
+    for (const auto& [path, where] :
+         {std::pair<std::string, std::string>{"site", workspace + "/site"},
+          {"/abs/site", "/abs/site"}}) {
+        char* found = live::vormesta_live_where(path.c_str());
+        EXPECT_EQ(found ? std::string(found) : "(none)", where);
+        free(found);
+    }
+#ifdef _WIN32
+    _wputenv_s(L"BUILD_WORKSPACE_DIRECTORY", L"");
+#else
+    unsetenv("BUILD_WORKSPACE_DIRECTORY");
+#endif
+    char* found = live::vormesta_live_where("site");
+    EXPECT_EQ(found ? std::string(found) : "(none)", "site");
+    free(found);
+}
+
 } // namespace

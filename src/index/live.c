@@ -166,6 +166,19 @@ static size_t vormesta_live_read_some(HANDLE file, unsigned char* bytes, size_t 
     return done;
 }
 
+/* The workspace a `bazel run` names, in UTF-8 (the ANSI code page may not hold its name); null
+   where there is none. */
+static char* vormesta_live_workspace(void) {
+    DWORD size = GetEnvironmentVariableW(L"BUILD_WORKSPACE_DIRECTORY", VORMESTA_NULL, 0);
+    wchar_t* wide =
+        size > 0 ? VORMESTA_CAST(wchar_t*, malloc(size * sizeof(wchar_t))) : VORMESTA_NULL;
+    char* workspace = VORMESTA_NULL;
+    if (wide && GetEnvironmentVariableW(L"BUILD_WORKSPACE_DIRECTORY", wide, size) + 1 == size)
+        workspace = vormesta_live_narrow(wide);
+    free(wide);
+    return workspace;
+}
+
 #define VORMESTA_LIVE_FILE HANDLE
 #define VORMESTA_LIVE_NO_FILE INVALID_HANDLE_VALUE
 #define vormesta_live_open_input(path) vormesta_live_open(path, GENERIC_READ)
@@ -241,6 +254,11 @@ static void vormesta_live_facts(FILE* file, struct vormesta_live_version* versio
     memset(version, 0, sizeof *version);
     if (fstat(fileno(file), &facts) == 0)
         vormesta_live_version_of(&facts, version);
+}
+
+static char* vormesta_live_workspace(void) {
+    const char* workspace = getenv("BUILD_WORKSPACE_DIRECTORY");
+    return workspace ? vormesta_live_join(workspace, "", "") : VORMESTA_NULL;
 }
 
 #define VORMESTA_LIVE_FILE FILE*
@@ -561,10 +579,12 @@ static int vormesta_LIBRARY_read(const char* relative, const char* from, int eta
 /* Where `path`, as the build named it, is now: a relative one below the workspace a `bazel run`
    names, or the current folder. */
 static char* vormesta_live_where(const char* path) {
-    const char* workspace = getenv("BUILD_WORKSPACE_DIRECTORY");
     int absolute = path[0] == '/' || path[0] == '\\' || (path[0] && path[1] == ':');
-    return workspace && !absolute ? vormesta_live_join(workspace, "/", path)
-                                  : vormesta_live_join(path, "", "");
+    char* workspace = absolute ? VORMESTA_NULL : vormesta_live_workspace();
+    char* where = workspace && workspace[0] ? vormesta_live_join(workspace, "/", path)
+                                            : vormesta_live_join(path, "", "");
+    free(workspace);
+    return where;
 }
 
 /* Says once that the files embedded serve, since `path` is gone. */
