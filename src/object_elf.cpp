@@ -52,7 +52,7 @@ constexpr std::uint64_t most_pieces = 4096;
 // Where each piece begins, then the end of the data.
 std::vector<std::uint64_t> piece_bounds(std::uint64_t size, std::uint32_t alignment) {
     const std::uint64_t least = std::max(piece_least, (size + most_pieces - 1) / most_pieces);
-    const std::uint64_t first = (least + alignment - 1) / alignment * alignment;
+    const std::uint64_t first = align_up(least, alignment);
     std::vector<std::uint64_t> bounds{0};
     std::uint64_t next = first;
     for (; size - bounds.back() > next; next += alignment)
@@ -230,7 +230,8 @@ bool lay_out_elf(const ObjectTarget& t, const std::vector<ObjectSymbol>& symbols
     const bool large = t.machine == elf_x86_64 && w && size > large_data_threshold;
     const std::string note = gnu_property_note(t);
     StringTable names(std::string(1, '\0'));
-    const std::uint32_t name_data = names.add(large ? ".lrodata" : ".rodata");
+    const std::string data_name = large ? ".lrodata" : ".rodata";
+    const std::uint32_t name_data = names.add(data_name);
     const std::uint32_t name_stack = names.add(".note.GNU-stack");
     const std::uint32_t name_symtab = names.add(".symtab");
     const std::uint32_t name_strtab = names.add(".strtab");
@@ -240,14 +241,16 @@ bool lay_out_elf(const ObjectTarget& t, const std::vector<ObjectSymbol>& symbols
     // The table after the other sections, its relocations next.
     AddressRelocation relocation;
     const bool relocates = elf_address_relocation(t, relocation);
+    auto relocations_of = [&](const std::string& section) {
+        return names.add((relocation.in_relocation ? ".rela" : ".rel") + section);
+    };
     const std::uint16_t table_section = section_count;
     std::uint32_t name_table = 0, name_relocations = 0;
     std::string table_data, relocations;
     if (table) {
         section_count = static_cast<std::uint16_t>(section_count + 2);
         name_table = names.add(".data.rel.ro");
-        name_relocations =
-            names.add(std::string(relocation.in_relocation ? ".rela" : ".rel") + ".data.rel.ro");
+        name_relocations = relocations_of(".data.rel.ro");
         lay_out_table(t, *table, relocation, table_data, relocations);
     }
     // Then the pieces after the first, and the first one's relocations: one for each of them,
@@ -260,10 +263,7 @@ bool lay_out_elf(const ObjectTarget& t, const std::vector<ObjectSymbol>& symbols
     const std::uint16_t first_piece = section_count;
     if (pieces > 1)
         section_count = static_cast<std::uint16_t>(section_count + pieces);
-    const std::uint32_t name_links =
-        pieces > 1 ? names.add(std::string(relocation.in_relocation ? ".rela" : ".rel") +
-                               (large ? ".lrodata" : ".rodata"))
-                   : 0;
+    const std::uint32_t name_links = pieces > 1 ? relocations_of(data_name) : 0;
     // Local symbols before the global ones: the sections' own, which relocations name (the
     // data's and the table's where there is a table; every piece's after the first).
     const std::uint64_t piece_symbols = table ? 3 : 1;
