@@ -29,11 +29,14 @@ inline std::size_t clamped(std::uint64_t count, std::size_t limit) {
 class Bytes {
   public:
     Bytes(std::string& out, bool big_endian) : out_(out), big_endian_(big_endian) {}
+    // One append a number: a table holds millions of them.
     void put(std::uint64_t value, int size) {
+        char bytes[8];
         for (int i = 0; i < size; ++i) {
             const int shift = 8 * (big_endian_ ? size - 1 - i : i);
-            out_ += static_cast<char>((value >> shift) & 0xFF);
+            bytes[i] = static_cast<char>((value >> shift) & 0xFF);
         }
+        out_.append(bytes, static_cast<std::size_t>(size));
     }
     void u8(std::uint64_t value) { put(value, 1); }
     void u16(std::uint64_t value) { put(value, 2); }
