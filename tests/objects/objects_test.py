@@ -10,6 +10,7 @@ import argparse
 import os
 import re
 import shutil
+import signal
 import subprocess
 import sys
 from pathlib import Path
@@ -174,9 +175,31 @@ def declaration_rules(folder, step, run, failures):
     (folder / "data.bin").write_bytes(data)
 
 
-def sh(command, cwd):
-    done = subprocess.run(command, cwd=cwd, stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
-    return done.returncode, done.stdout.decode(errors="replace")
+# A row's commands take a second or two. One still running after this has hung: a CI run once
+# waited 25 minutes on this file's x64-msvc row, which passes in a second everywhere else.
+HUNG_AFTER = 120
+
+
+def sh(command, cwd, patience=HUNG_AFTER):
+    """The command's status and output. Its output goes to a file, not a pipe: a process it
+    leaves behind (Wine's services) cannot keep the row waiting for the pipe's end. One that
+    hangs is ended with all it started, after what it was doing is printed, and run once more;
+    its hang is a failure only where it hangs twice."""
+    for attempt in (1, 2):
+        with open(Path(cwd) / "command-output.txt", "w+b") as out:
+            process = subprocess.Popen(command, cwd=cwd, stdout=out, stderr=subprocess.STDOUT,
+                                       start_new_session=True)
+            try:
+                status = process.wait(timeout=patience)
+                out.seek(0)
+                return status, out.read().decode(errors="replace")
+            except subprocess.TimeoutExpired:
+                print(f"{' '.join(map(str, command))}: still running after {patience} s "
+                      f"(attempt {attempt}); what it started:", flush=True)
+                subprocess.run(["ps", "-s", str(process.pid), "-o", "pid,stat,wchan:32,args"])
+                os.killpg(process.pid, signal.SIGKILL)
+                process.wait()
+    return -signal.SIGKILL, f"hung twice, {patience} s each"
 
 
 def check(name, step, work):
@@ -298,11 +321,13 @@ def check_large(name, step, work):
                        for at, value in marks(size).items()]
             objects.append(f"data{i}.o")
         (folder / "caller.c").write_text(LARGE_CALLER % ("\n".join(includes), "\n".join(checks)))
-        status, out = sh([*linker, "-O1", "-I.", "caller.c", *objects, "-o", "program"], folder)
+        # Gigabytes take their time: no watchdog here.
+        status, out = sh([*linker, "-O1", "-I.", "caller.c", *objects, "-o", "program"], folder,
+                         patience=None)
         if status != 0:
             failures.append(f"the link failed: {out[-2000:]}")
         else:
-            status, out = sh(["./program"], folder)
+            status, out = sh(["./program"], folder, patience=None)
             if status != 0 or out.strip() != "right bytes":
                 failures.append(f"the program says {status}: {out}")
     finally:
