@@ -266,12 +266,12 @@ bool lay_out_elf(const ObjectTarget& t, const std::vector<ObjectSymbol>& symbols
     const std::uint32_t name_links = pieces > 1 ? relocations_of(data_name) : 0;
     // Local symbols before the global ones: the sections' own, which relocations name (the
     // data's and the table's where there is a table; every piece's after the first).
-    const std::uint64_t piece_symbols = table ? 3 : 1;
-    const std::uint64_t locals = piece_symbols + pieces - 1;
+    const std::uint64_t first_piece_symbol = table ? 3 : 1;
+    const std::uint64_t locals = first_piece_symbol + pieces - 1;
     std::string links;
     Bytes link(links, t.big_endian);
     for (std::uint64_t i = 1; i < pieces; ++i) {
-        const std::uint64_t symbol = piece_symbols + i - 1; // R_*_NONE is 0 on every machine
+        const std::uint64_t symbol = first_piece_symbol + i - 1; // R_*_NONE is 0 on every machine
         link.word(0, w);
         link.word(w ? symbol << 32 : symbol << 8, w);
         if (relocation.in_relocation)
